@@ -1,0 +1,302 @@
+#include "platform/VirtualEventLoop.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <stdexcept>
+#include <vector>
+
+namespace tc::platform {
+
+namespace {
+
+// Days since 1970-01-01 of a civil date, and back (proleptic Gregorian calendar).
+long long daysFromCivil(int y, int m, int d) {
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = unsigned(y - era * 400);
+    const unsigned doy = (153 * unsigned(m + (m > 2 ? -3 : 9)) + 2) / 5 + unsigned(d) - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + (long long)doe - 719468;
+}
+
+void civilFromDays(long long z, int& y, int& m, int& d) {
+    z += 719468;
+    const long long era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = unsigned(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = int(doy - (153 * mp + 2) / 5 + 1);
+    m = int(mp < 10 ? mp + 3 : mp - 9);
+    y = int(yoe + era * 400 + (m <= 2));
+}
+
+short toPoll(FdEvent e) {
+    short p = 0;
+    if (any(e & FdEvent::Read)) p |= POLLIN;
+    if (any(e & FdEvent::Write)) p |= POLLOUT;
+    return p;
+}
+
+FdEvent fromPoll(short p) {
+    FdEvent e = FdEvent::None;
+    if (p & (POLLIN | POLLPRI)) e = e | FdEvent::Read;
+    if (p & POLLOUT) e = e | FdEvent::Write;
+    if (p & (POLLERR | POLLNVAL)) e = e | FdEvent::Error;
+    if (p & POLLHUP) e = e | FdEvent::HangUp;
+    return e;
+}
+
+}  // namespace
+
+LocalDateTime addMillis(const LocalDateTime& t, Millis d) {
+    long long ms = (daysFromCivil(t.year, t.month, t.day) * 86400LL + t.hour * 3600LL +
+                    t.minute * 60LL + t.second) *
+                       1000LL +
+                   t.millisecond + d.count();
+    long long days = ms / 86400000LL;
+    long long rest = ms % 86400000LL;
+    if (rest < 0) {
+        rest += 86400000LL;
+        --days;
+    }
+    LocalDateTime r;
+    civilFromDays(days, r.year, r.month, r.day);
+    r.hour = int(rest / 3600000);
+    r.minute = int(rest / 60000 % 60);
+    r.second = int(rest / 1000 % 60);
+    r.millisecond = int(rest % 1000);
+    return r;
+}
+
+VirtualEventLoop::VirtualEventLoop(LocalDateTime start)
+    : mainThread_(std::this_thread::get_id()), startWall_(start) {
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0) throw std::runtime_error("eventfd failed");
+}
+
+VirtualEventLoop::~VirtualEventLoop() {
+    // Release any thread still waiting for a hand-over so it cannot hang.
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& q : queue_)
+            if (q.done) *q.done = true;
+        queue_.clear();
+    }
+    doneCv_.notify_all();
+    close(wakeFd_);
+}
+
+TimerId VirtualEventLoop::startTimer(Millis interval, Task tick) {
+    const TimerId id = nextTimerId_++;
+    timers_[id] = {interval, clock_ + interval, order_++, std::move(tick)};
+    return id;
+}
+
+void VirtualEventLoop::stopTimer(TimerId id) {
+    timers_.erase(id);
+}
+
+void VirtualEventLoop::post(Task task) {
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back({std::move(task), nullptr});
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] auto n = write(wakeFd_, &one, sizeof one);
+}
+
+void VirtualEventLoop::invokeAndWait(Task task) {
+    if (isMainThread()) {
+        dispatch(task);
+        return;
+    }
+    bool done = false;
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back({std::move(task), &done});
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] auto n = write(wakeFd_, &one, sizeof one);
+    std::unique_lock lock(mutex_);
+    doneCv_.wait(lock, [&] { return done; });
+}
+
+bool VirtualEventLoop::runQueuedOnce() {
+    std::deque<Queued> batch;
+    {
+        std::lock_guard lock(mutex_);
+        batch.swap(queue_);
+    }
+    std::uint64_t drained;
+    [[maybe_unused]] auto n = read(wakeFd_, &drained, sizeof drained);
+    for (auto& q : batch) {
+        dispatch(q.task);
+        if (q.done) {
+            std::lock_guard lock(mutex_);
+            *q.done = true;
+            doneCv_.notify_all();
+        }
+    }
+    return !batch.empty();
+}
+
+void VirtualEventLoop::runQueuedWork() {
+    runQueuedOnce();
+}
+
+bool VirtualEventLoop::pollFds(int timeoutMs) {
+    std::vector<pollfd> fds;
+    std::vector<WatchId> ids;
+    fds.push_back({wakeFd_, POLLIN, 0});
+    ids.push_back(0);
+    for (auto& [id, w] : watches_) {
+        fds.push_back({w.fd, toPoll(w.events), 0});
+        ids.push_back(id);
+    }
+    const int n = ::poll(fds.data(), fds.size(), timeoutMs);
+    if (n <= 0) return false;
+    bool ran = false;
+    for (std::size_t i = 1; i < fds.size(); ++i) {
+        if (!fds[i].revents) continue;
+        auto it = watches_.find(ids[i]);
+        if (it == watches_.end()) continue;  // removed by an earlier handler
+        const FdEvent ready =
+            fromPoll(fds[i].revents) & (it->second.events | FdEvent::Error | FdEvent::HangUp);
+        if (!any(ready)) continue;
+        auto handler = it->second.handler;
+        dispatch([&] { handler(ready); });
+        ran = true;
+    }
+    return ran;
+}
+
+bool VirtualEventLoop::runDueTimers() {
+    // Each due timer ticks once; a timer that fell behind (a long sleep) does not catch up.
+    std::vector<std::pair<std::uint64_t, TimerId>> due;
+    for (auto& [id, t] : timers_)
+        if (t.due <= clock_) due.push_back({t.order, id});
+    std::sort(due.begin(), due.end(), [&](auto& a, auto& b) {
+        const auto& ta = timers_[a.second];
+        const auto& tb = timers_[b.second];
+        return ta.due != tb.due ? ta.due < tb.due : a.first < b.first;
+    });
+    for (auto& [order, id] : due) {
+        auto it = timers_.find(id);
+        if (it == timers_.end()) continue;
+        it->second.due = clock_ + it->second.interval;
+        auto tick = it->second.tick;
+        dispatch(tick);
+    }
+    return !due.empty();
+}
+
+bool VirtualEventLoop::runRound(bool withIdle) {
+    bool ran = runQueuedOnce();
+    ran |= pollFds(0);
+    ran |= runDueTimers();
+    if (withIdle && ran && idleHook_) dispatch(idleHook_);
+    return ran;
+}
+
+void VirtualEventLoop::processMessages() {
+    runRound(false);
+}
+
+void VirtualEventLoop::sleep(Millis duration) {
+    clock_ += duration;
+}
+
+WatchId VirtualEventLoop::watchFd(int fd, FdEvent events, std::function<void(FdEvent)> handler) {
+    const WatchId id = nextWatchId_++;
+    watches_[id] = {fd, events, std::move(handler)};
+    return id;
+}
+
+void VirtualEventLoop::setWatchEvents(WatchId id, FdEvent events) {
+    auto it = watches_.find(id);
+    if (it != watches_.end()) it->second.events = events;
+}
+
+void VirtualEventLoop::removeWatch(WatchId id) {
+    watches_.erase(id);
+}
+
+LocalDateTime VirtualEventLoop::now() const {
+    return addMillis(startWall_, clock_ + wallOffset_);
+}
+
+void VirtualEventLoop::setNow(const LocalDateTime& t) {
+    startWall_ = t;
+    wallOffset_ = -clock_;
+}
+
+void VirtualEventLoop::runPending() {
+    for (int guard = 0; guard < 100000 && runRound(true); ++guard) {
+    }
+}
+
+const VirtualEventLoop::TimerEntry* VirtualEventLoop::nextTimer() const {
+    const TimerEntry* best = nullptr;
+    for (auto& [id, t] : timers_)
+        if (!best || t.due < best->due || (t.due == best->due && t.order < best->order)) best = &t;
+    return best;
+}
+
+void VirtualEventLoop::advance(Millis d) {
+    const Millis target = clock_ + d;
+    runPending();
+    for (;;) {
+        const TimerEntry* next = nextTimer();
+        if (!next || next->due > target) break;
+        if (next->due > clock_) clock_ = next->due;
+        runPending();
+    }
+    clock_ = target;
+    runPending();
+}
+
+bool VirtualEventLoop::runUntil(const std::function<bool()>& done, Millis virtualLimit,
+                                Millis realLimit) {
+    const Millis virtualEnd = clock_ + virtualLimit;
+    const auto realEnd = std::chrono::steady_clock::now() + realLimit;
+    runPending();
+    while (!done() && !quit_) {
+        const auto realLeft =
+            std::chrono::duration_cast<Millis>(realEnd - std::chrono::steady_clock::now());
+        if (realLeft.count() <= 0) break;
+        const TimerEntry* next = nextTimer();
+        const bool timerInReach = next && next->due <= virtualEnd;
+        // Real sources first: with a timer in reach wait only the slice, otherwise as long
+        // as allowed (in short steps, so the limits are kept).
+        const Millis wait = timerInReach ? std::min(realSlice_, realLeft)
+                            : next       ? std::min(std::max(realSlice_, Millis(1)), realLeft)
+                                         : std::min(realLeft, Millis(50));
+        bool ran = pollFds(int(wait.count()));
+        ran |= runQueuedOnce();
+        if (ran) {
+            if (idleHook_) dispatch(idleHook_);
+            runPending();
+            continue;
+        }
+        if (timerInReach) {
+            if (next->due > clock_) clock_ = next->due;
+            runPending();
+        } else if (next) {
+            break;  // the simulated limit is reached
+        }
+    }
+    return done();
+}
+
+void VirtualEventLoop::run() {
+    quit_ = false;
+    const Millis year(365LL * 24 * 3600 * 1000);
+    runUntil([] { return false; }, year, year);
+    quit_ = false;
+}
+
+}  // namespace tc::platform
