@@ -1,0 +1,108 @@
+// Non-blocking IPv4 TCP sockets: a listener and an accepted stream. Nothing here waits;
+// readiness comes from EventLoop::watchFd on fd().
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+
+namespace tc::platform::net {
+
+// A failed socket call, worded the way the window's error box shows it:
+// "Windows socket error: <system message> (<errno>), on API '<call>'".
+class SocketError : public std::runtime_error {
+public:
+    SocketError(int code, std::string api);
+    int code() const { return code_; }
+    const std::string& api() const { return api_; }
+
+private:
+    int code_;
+    std::string api_;
+};
+
+std::string socketErrorText(int code, const std::string& api);
+
+// An owned descriptor, closed on destruction.
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() { reset(); }
+    Fd(Fd&& o) noexcept : fd_(o.release()) {}
+    Fd& operator=(Fd&& o) noexcept;
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    int release() {
+        const int f = fd_;
+        fd_ = -1;
+        return f;
+    }
+    void reset(int fd = -1);
+
+private:
+    int fd_ = -1;
+};
+
+class TcpStream;
+
+class TcpListener {
+public:
+    // socket, SO_REUSEADDR and bind on every local IPv4 address; throws SocketError
+    // naming "socket", "setsockopt" or "bind". Port 0 takes an ephemeral port.
+    static TcpListener bindAny(std::uint16_t port);
+    // listen(); throws SocketError naming "listen".
+    void listen(int backlog);
+
+    int fd() const { return fd_.get(); }
+    std::uint16_t localPort() const;
+    // One pending connection, or nothing when none is waiting (or it vanished before it
+    // was taken). Throws SocketError naming "accept" on a real failure.
+    std::optional<TcpStream> accept();
+
+private:
+    explicit TcpListener(Fd fd) : fd_(std::move(fd)) {}
+    Fd fd_;
+};
+
+enum class IoStatus { Done, WouldBlock, Closed, Failed };
+
+struct IoResult {
+    IoStatus status;
+    std::size_t bytes = 0;  // moved by the call
+    int error = 0;          // errno when Failed
+};
+
+class TcpStream {
+public:
+    explicit TcpStream(Fd fd) : fd_(std::move(fd)) {}
+
+    int fd() const { return fd_.get(); }
+    bool open() const { return fd_.valid(); }
+    void close() { fd_.reset(); }
+
+    // Takes what has arrived, at most `buffer.size()` bytes, without waiting. Closed when
+    // the peer has ended its side and nothing is left.
+    IoResult receive(std::span<char> buffer);
+    // Looks whether the next receive would give data, an end or an error, without taking
+    // anything.
+    IoResult peek();
+    // Sends without waiting and without SIGPIPE; bytes may be fewer than offered.
+    IoResult send(std::span<const char> data);
+    // The pending error of the socket (SO_ERROR), cleared by reading it; 0 when none.
+    int takePendingError();
+
+private:
+    Fd fd_;
+};
+
+// Connects a blocking client to 127.0.0.1:port; for tests and tools.
+Fd connectLoopback(std::uint16_t port);
+
+}  // namespace tc::platform::net
