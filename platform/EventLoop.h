@@ -92,8 +92,8 @@ public:
     // Show the text of an error the way the program's error box does.
     void reportError(const std::string& text) const;
 
-protected:
     // Runs a handler; an exception ends the handler and is reported, the loop goes on.
+    // Every entry into the program's logic (a timer, a click, a report) goes through it.
     void dispatch(const Task& task) const noexcept;
 
 private:

@@ -1,1 +1,153 @@
-int main() { return 0; }
+// Entry point: one copy per session, then the main window with or without a display.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QScreen>
+
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+
+#include "app/CommandLine.h"
+#include "app/HeadlessLog.h"
+#include "app/MainWindowLayout.h"
+#include "app/Unit1.h"
+#include "platform/Files.h"
+#include "platform/InstanceLock.h"
+#include "platform/Version.h"
+#include "qt/FormWindow.h"
+#include "qt/QtEventLoop.h"
+
+namespace {
+
+using namespace tc;
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char c = 1;
+    [[maybe_unused]] auto n = ::write(signalPipe[1], &c, 1);
+}
+
+// SIGTERM and SIGINT close the main window the ordinary way.
+void closeOnSignals(platform::EventLoop& loop, const std::function<void()>& close) {
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    loop.watchFd(signalPipe[0], platform::FdEvent::Read, [close](platform::FdEvent) {
+        char buf[16];
+        while (::read(signalPipe[0], buf, sizeof buf) > 0) {
+        }
+        close();
+    });
+}
+
+bool displayPresent() {
+    const char* platformName = std::getenv("QT_QPA_PLATFORM");
+    if (platformName && *platformName) return true;
+    const char* x = std::getenv("DISPLAY");
+    const char* w = std::getenv("WAYLAND_DISPLAY");
+    return (x && *x) || (w && *w);
+}
+
+app::AppPaths resolvePaths(const app::Options& o) {
+    if (!o.workdir.empty()) {
+        std::filesystem::create_directories(o.workdir);
+        std::filesystem::current_path(o.workdir);
+        const auto dir = std::filesystem::current_path();
+        return {dir, dir};
+    }
+    return {std::filesystem::current_path(), platform::programDirectory()};
+}
+
+int runHeadless(int argc, char** argv, const app::Options& o) {
+    QCoreApplication application(argc, argv);
+    qt::QtEventLoop loop;
+    app::TForm1 form(loop, resolvePaths(o), {0, 0, app::kClientWidth, app::kClientHeight});
+    app::HeadlessLog log(form.Form1, loop, std::cerr);
+    loop.setErrorSink([&](const std::string& e) { log.error(e); });
+    bool closed = false;
+    auto close = [&] {
+        if (closed) return;
+        closed = true;
+        form.FormClose();
+        loop.quit();
+    };
+    closeOnSignals(loop, close);
+    form.FormCreate();
+    form.FormShow();
+    loop.run();
+    close();
+    return 0;
+}
+
+int runWindow(int argc, char** argv, const app::Options& o) {
+    QApplication application(argc, argv);
+    application.setApplicationName("touchcal");
+    qt::QtEventLoop loop;
+    app::HostInfo host;
+    if (auto* screen = QGuiApplication::primaryScreen()) {
+        host.screenWidth = screen->geometry().width();
+        host.screenHeight = screen->geometry().height();
+    }
+    host.outerWidth = app::kClientWidth;
+    host.outerHeight = app::kClientHeight;
+    app::TForm1 form(loop, resolvePaths(o), host);
+    qt::FormWindow window(form.Form1, loop);
+    loop.setErrorSink([&](const std::string& e) {
+        QMessageBox::critical(window.isVisible() ? &window : nullptr, "touchcal",
+                              QString::fromLatin1(e.c_str()));
+    });
+    closeOnSignals(loop, [&] { window.close(); });
+    form.FormCreate();
+    window.show();
+    loop.run();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const auto parsed = app::parseCommandLine(args);
+    if (!parsed.options) {
+        std::cerr << "touchcal: " << parsed.error << '\n' << app::usageText();
+        return 2;
+    }
+    const app::Options& o = *parsed.options;
+    if (o.help) {
+        std::cout << app::usageText();
+        return 0;
+    }
+    if (o.version) {
+        const auto& v = platform::versionInfo();
+        std::cout << v.productName << ' ' << v.fileVersion << " (" << app::kVersionText << ")\n";
+        return 0;
+    }
+
+    // Another copy runs already: leave it alone and end quietly.
+    static platform::InstanceLock lock("RodudOvevezadizeRA");
+    if (!lock.owned()) return 0;
+
+    try {
+        if (o.headless) return runHeadless(argc, argv, o);
+        if (!displayPresent()) {
+            std::cerr << "touchcal: no display found, running headless\n";
+            return runHeadless(argc, argv, o);
+        }
+        return runWindow(argc, argv, o);
+    } catch (const std::exception& e) {
+        std::cerr << "touchcal: " << e.what() << '\n';
+    } catch (...) {
+        std::cerr << "touchcal: \n";
+    }
+    return 0;
+}

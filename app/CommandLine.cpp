@@ -1,0 +1,49 @@
+#include "app/CommandLine.h"
+
+#include "platform/Convert.h"
+
+namespace tc::app {
+
+std::string usageText() {
+    return "usage: touchcal [--headless] [--workdir DIR] [--port N] [--help] [--version]\n"
+           "  --headless      run without a window; what the window would show goes to\n"
+           "                  standard error\n"
+           "  --workdir DIR   read and write Start_Up.ini, save/ and qrcode.txt in DIR\n"
+           "  --port N        station port (default 10000)\n"
+           "  --help          this text\n"
+           "  --version       the program's version\n";
+}
+
+ParseResult parseCommandLine(const std::vector<std::string>& args) {
+    Options o;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](const char* name) -> std::optional<std::string> {
+            if (i + 1 >= args.size()) return std::nullopt;
+            (void)name;
+            return args[++i];
+        };
+        if (a == "--headless") {
+            o.headless = true;
+        } else if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (a == "--version") {
+            o.version = true;
+        } else if (a == "--workdir") {
+            auto v = value("--workdir");
+            if (!v || v->empty()) return {std::nullopt, "--workdir needs a folder"};
+            o.workdir = *v;
+        } else if (a == "--port") {
+            auto v = value("--port");
+            const int port = v ? platform::strToIntDef(*v, -1) : -1;
+            if (port < 0 || port > 65535)
+                return {std::nullopt, "--port needs a number from 0 to 65535"};
+            o.port = port;
+        } else {
+            return {std::nullopt, "unknown option '" + a + "'"};
+        }
+    }
+    return {o, {}};
+}
+
+}  // namespace tc::app

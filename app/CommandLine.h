@@ -1,0 +1,27 @@
+// The command line. With no options the program behaves as it always has: the window,
+// station port 10000, real devices.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tc::app {
+
+struct Options {
+    bool headless = false;
+    std::string workdir;  // empty: current directory and program folder as they are
+    int port = 10000;
+    bool help = false;
+    bool version = false;
+};
+
+struct ParseResult {
+    std::optional<Options> options;  // nothing when the command line is not usable
+    std::string error;               // why not
+};
+
+ParseResult parseCommandLine(const std::vector<std::string>& args);
+std::string usageText();
+
+}  // namespace tc::app

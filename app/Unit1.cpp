@@ -1,0 +1,220 @@
+#include "app/Unit1.h"
+
+#include <cstdio>
+
+#include "app/MainWindowLayout.h"
+#include "platform/Convert.h"
+#include "platform/Files.h"
+#include "platform/Version.h"
+
+namespace tc::app {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+ui::Form& built(ui::Form& form) {
+    buildMainWindow(form);
+    return form;
+}
+
+std::string formatSize(const char* what, int w, int h) {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%s: Width = %d, Height = %d", what, w, h);
+    return buf;
+}
+
+}  // namespace
+
+TForm1::TForm1(platform::EventLoop& loop, AppPaths paths, HostInfo host)
+    : Form1("Form1", {0, 0, kClientWidth, kClientHeight}),
+      suiForm1(built(Form1).get<ui::Label>("suiForm1")),
+      Image1(Form1.get<ui::Image>("Image1")),
+      Memo1(Form1.get<ui::Memo>("Memo1")),
+      Memo2(Form1.get<ui::Memo>("Memo2")),
+      Memo5(Form1.get<ui::Memo>("Memo5")),
+      Memo6(Form1.get<ui::Memo>("Memo6")),
+      Label6(Form1.get<ui::Label>("Label6")),
+      suiRadioGroup1(Form1.get<ui::RadioGroup>("suiRadioGroup1")),
+      LabelDevice(Form1.get<ui::Label>("LabelDevice")),
+      LabelEPROM(Form1.get<ui::Label>("LabelEPROM")),
+      LabelChecksum(Form1.get<ui::Label>("LabelChecksum")),
+      suiEdit9(Form1.get<ui::Edit>("suiEdit9")),
+      CheckBox1(Form1.get<ui::CheckBox>("CheckBox1")),
+      Label9(Form1.get<ui::Label>("Label9")),
+      Label10(Form1.get<ui::Label>("Label10")),
+      Edit49(Form1.get<ui::Edit>("Edit49")),
+      Edit52(Form1.get<ui::Edit>("Edit52")),
+      Edit48(Form1.get<ui::Edit>("Edit48")),
+      CoolTrayIcon1(Form1.get<ui::TrayLamp>("CoolTrayIcon1")),
+      Timer1(loop, 100ms),
+      Timer3(loop, 1000ms),
+      Timer5(loop, 1ms),
+      Timer6(loop, 5000ms),
+      Timer7(loop, 200ms),
+      loop_(loop),
+      paths_(std::move(paths)),
+      host_(host) {
+    // The settings texts start empty; FormCreate fills them.
+    SettingValues = {};
+    // Always at the top-left corner of the screen.
+    Form1.setRect({0, 0, kClientWidth, kClientHeight});
+    Form1.setSystemCaption(platform::systemCaption(platform::versionInfo()));
+    platform::debugOutput(formatSize("Screen", host_.screenWidth, host_.screenHeight));
+    platform::debugOutput(formatSize("Form", host_.outerWidth, host_.outerHeight));
+
+    Timer1.setOnTimer([this] { Timer1Timer(); });
+    Form1.onShow = [this] { FormShow(); };
+    Form1.onClose = [this] { FormClose(); };
+    Form1.onKeyPress = [this](char c) { FormKeyPress(c); };
+    CoolTrayIcon1.onDblClick = [this] { CoolTrayIcon1DblClick(); };
+    Form1.find("Button1").onClick = [this] { suitempButton1Click(); };
+}
+
+TForm1::~TForm1() {
+    terminating_ = true;
+}
+
+void TForm1::Step(const platform::Task& step) {
+    loop_.dispatch(step);
+}
+
+void TForm1::FormCreate() {
+    BarcodePrinted = false;
+    Step([this] { LoadSettings(); });
+    Step([this] {
+        auto v = validateSerialSettings(SettingValues);
+        for (const auto& e : v.errors) ShowError(e);
+        for (const auto& l : v.logLines) Memo1.add(l);
+        CommSettings = v.line;
+    });
+    Step([this] {
+        applyDailyReset(SettingValues, platform::formatDate(loop_.now()), settingsFromFile_);
+    });
+    Step([this] {
+        PrinterType = SettingValues[PrinterTypeValue];
+        SerialNumber = SettingValues[SerialNumberValue];
+        CustomerName = SettingValues[Customer];
+        ModelName = SettingValues[Model];
+        RowCount = LineCountSetting(RowNumber, "Row Number");
+        ColumnCount = LineCountSetting(ColumnNumber, "Column Number");
+        Edit49.setText(SettingValues[MechinName]);
+    });
+    Step([this] {
+        int opened = 0;
+        try {
+            opened = platform::strToInt(SettingValues[OpenTimes]);
+        } catch (const platform::ConvertError& e) {
+            ShowError(e.what());
+            Memo1.add("---Open Times Set Default : 0---");
+        }
+        SettingValues[OpenTimes] = platform::intToStr(opened + 1);
+    });
+    Step([this] {
+        CommSettings.rtsCtsFlowControl = true;
+        CommPortOn = commPortEnabled(SettingValues[CommPort]);
+    });
+    Step([this] {
+        ReportsBlocked = false;
+        RomWritePending = false;
+        Image1.penWidth = 2;
+    });
+    Step([this] { CreateRangeEdits(); });
+    Step([this] { suiEdit9.setText(platform::intToStr(AdcFullScale)); });
+    Step([this] { suiForm1.setText(suiForm1.text() + " " + kVersionText); });
+}
+
+int TForm1::LineCountSetting(int slot, const char* key) {
+    std::string problem;
+    try {
+        const int n = platform::strToInt(SettingValues[slot]);
+        if (n >= 1 && n <= kMaxLines) return n;
+        problem = std::string(key) + " " + SettingValues[slot] + " is outside 1 to 30";
+    } catch (const platform::ConvertError& e) {
+        problem = e.what();
+    }
+    ShowError(problem);
+    Memo1.add(std::string("---") + key + " Set Default : 30---");
+    SettingValues[slot] = "30";
+    return kMaxLines;
+}
+
+void TForm1::CreateRangeEdits() {
+    for (int i = 0; i < kMaxLines; ++i)
+        RowRangeEdits[i] = &Form1.add<ui::Edit>("RowRangeEdit" + std::to_string(i),
+                                                ui::Rect{560, 32 + 17 * i, 180, 17});
+    for (int i = 0; i < kMaxLines; ++i)
+        ColumnRangeEdits[i] = &Form1.add<ui::Edit>("ColumnRangeEdit" + std::to_string(i),
+                                                   ui::Rect{744, 32 + 17 * i, 180, 17});
+}
+
+void TForm1::LoadSettings() {
+    const std::string today = platform::formatDate(loop_.now());
+    std::optional<std::string> file;
+    bool unreadable = false;
+    try {
+        file = platform::readFileIfExists(paths_.currentDir / kSettingsFileName);
+    } catch (const platform::FileError& e) {
+        // The file is there but cannot be read: run on the defaults and leave it alone,
+        // so nothing it holds is lost.
+        ShowError(e.what());
+        unreadable = true;
+    }
+    LoadResult r = readSettings(file, today);
+    SettingValues = r.values;
+    settingsFromFile_ = r.fromFile;
+    Memo1.clear();
+    if (!r.fromFile) Memo2.clear();
+    for (const auto& line : r.logLines) {
+        Memo1.add(line);
+        if (!r.fromFile) Memo2.add(line);
+    }
+    if (r.defaultFileBytes && !unreadable)
+        platform::replaceFile(paths_.programDir / kSettingsFileName, Memo2.joinedText());
+}
+
+void TForm1::SaveSettings() {
+    Memo2.clear();
+    const std::string today = platform::formatDate(loop_.now());
+    // The machine letter and the date are refreshed as their lines are reached; the date
+    // never resets the serial number here, so a run past midnight keeps counting.
+    SettingValues[MechinName] = Edit49.text();
+    if (SettingValues[Date] != today) SettingValues[Date] = today;
+    for (const auto& line : settingsFileLines(SettingValues)) {
+        Memo1.add(line);
+        Memo2.add(line);
+    }
+    platform::replaceFile(paths_.programDir / kSettingsFileName, Memo2.joinedText());
+}
+
+void TForm1::FormShow() {}
+
+void TForm1::FormClose() {
+    loop_.setIdleHook({});
+}
+
+void TForm1::FormKeyPress(char key) {
+    if (key == 'c' || key == 'C') suitempButton1Click();
+}
+
+void TForm1::CoolTrayIcon1DblClick() {
+    Form1.setVisible(!Form1.visible());
+}
+
+void TForm1::Timer1Timer() {
+    Timer1.setEnabled(false);
+    CoolTrayIcon1.setIndex(1);
+}
+
+void TForm1::LampReportAccepted() {
+    CoolTrayIcon1.setIndex(2);
+    Timer1.setEnabled(false);
+    Timer1.setEnabled(true);
+}
+
+void TForm1::suitempButton1Click() {
+    Memo5.setVisible(false);
+    Memo6.setVisible(false);
+}
+
+}  // namespace tc::app

@@ -1,0 +1,130 @@
+// The main window: its controls, the state the subsystems share, its lifecycle and the
+// handlers that the window, the timers and the devices call.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "app/Settings.h"
+#include "platform/EventLoop.h"
+#include "platform/serial/SerialSettings.h"
+#include "ui/Form.h"
+
+namespace tc::app {
+
+constexpr int kMaxLines = 30;
+
+// Where the program reads and writes its files.
+struct AppPaths {
+    std::filesystem::path currentDir;  // Start_Up.ini is read here
+    std::filesystem::path programDir;  // ... and written here
+};
+
+// What the desktop tells the window about itself (nothing, without a display).
+struct HostInfo {
+    int screenWidth = 0;
+    int screenHeight = 0;
+    int outerWidth = 0;
+    int outerHeight = 0;
+};
+
+class TForm1 {
+public:
+    TForm1(platform::EventLoop& loop, AppPaths paths, HostInfo host = {});
+    ~TForm1();
+    TForm1(const TForm1&) = delete;
+    TForm1& operator=(const TForm1&) = delete;
+
+    // Window events.
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void FormKeyPress(char key);
+    void CoolTrayIcon1DblClick();
+    void Timer1Timer();
+    void suitempButton1Click();  // "Clear"
+
+    // Settings file.
+    void LoadSettings();
+    void SaveSettings();
+
+    // Lamp rules the device link follows.
+    void LampControllerFound() { CoolTrayIcon1.setIndex(1); }
+    void LampUnplugged() { CoolTrayIcon1.setIndex(0); }
+    // An accepted input report: green (the image is not reloaded when it already is) and
+    // the 100 ms watchdog counted from now.
+    void LampReportAccepted();
+
+    void ShowError(const std::string& text) const { loop_.reportError(text); }
+    bool Terminating() const { return terminating_; }
+    platform::EventLoop& Loop() const { return loop_; }
+    const AppPaths& Paths() const { return paths_; }
+
+    // --- controls ---
+    ui::Form Form1;
+    ui::Label& suiForm1;
+    ui::Image& Image1;
+    ui::Memo& Memo1;
+    ui::Memo& Memo2;
+    ui::Memo& Memo5;
+    ui::Memo& Memo6;
+    ui::Label& Label6;
+    ui::RadioGroup& suiRadioGroup1;
+    ui::Label& LabelDevice;
+    ui::Label& LabelEPROM;
+    ui::Label& LabelChecksum;
+    ui::Edit& suiEdit9;
+    ui::CheckBox& CheckBox1;
+    ui::Label& Label9;
+    ui::Label& Label10;
+    ui::Edit& Edit49;
+    ui::Edit& Edit52;
+    ui::Edit& Edit48;
+    ui::TrayLamp& CoolTrayIcon1;
+    std::array<ui::Edit*, kMaxLines> RowRangeEdits{};
+    std::array<ui::Edit*, kMaxLines> ColumnRangeEdits{};
+
+    // --- shared state ---
+    Slots SettingValues;
+    std::string SerialNumber;
+    std::string CustomerName;
+    std::string ModelName;
+    std::string PrinterType;
+    std::uint32_t LastErrorCode = 0;
+    bool ReportsBlocked = false;
+    bool RomWritePending = false;
+    bool BarcodePrinted = false;
+    int RowCount = 0;
+    int ColumnCount = 0;
+    std::uint16_t AdcFullScale = 4096;
+
+    // The label printer's line as the settings give it, and whether to open it.
+    platform::SerialLineSettings CommSettings;
+    bool CommPortOn = false;
+
+    // --- timers ---
+    platform::Timer Timer1;  // lamp watchdog
+    platform::Timer Timer3;  // raw-block decode
+    platform::Timer Timer5;  // completion of the station's acquire command
+    platform::Timer Timer6;  // ROM-result time-out
+    platform::Timer Timer7;  // wait of the "Default" table
+
+private:
+    // Runs one start-up step; an error in it is shown and the next steps still run, so the
+    // window never comes up half built.
+    void Step(const platform::Task& step);
+    // A count setting that must be a whole number from 1 to 30; anything else is shown
+    // and gives 30, written back into its slot.
+    int LineCountSetting(int slot, const char* key);
+    void CreateRangeEdits();
+
+    platform::EventLoop& loop_;
+    AppPaths paths_;
+    HostInfo host_;
+    bool settingsFromFile_ = false;
+    bool terminating_ = false;
+};
+
+}  // namespace tc::app

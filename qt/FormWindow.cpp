@@ -1,0 +1,424 @@
+#include "qt/FormWindow.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSystemTrayIcon>
+#include <QVBoxLayout>
+
+namespace tc::qt {
+
+namespace {
+
+QString text(const std::string& s) {
+    return QString::fromLatin1(s.data(), qsizetype(s.size()));
+}
+QColor color(const ui::Color& c) {
+    return QColor(c.r, c.g, c.b);
+}
+
+QFont fontFor(const ui::Font& f, const ui::Font& formFont) {
+    const std::string& family = f.family.empty() ? formFont.family : f.family;
+    QFont q(text(family));
+    if (family == "Fixedsys") {
+        q.setStyleHint(QFont::TypeWriter);
+        q.setFamilies({"Fixedsys", "DejaVu Sans Mono", "Monospace"});
+    }
+    if (family == "Arial") q.setStyleHint(QFont::SansSerif);
+    if (family == "Times New Roman") q.setStyleHint(QFont::Serif);
+    const int px = f.pixelHeight ? f.pixelHeight : formFont.pixelHeight;
+    if (px > 0) q.setPixelSize(px);
+    q.setBold(f.bold);
+    return q;
+}
+
+// Draws the image control's operations onto its bitmap.
+class ImageWidget : public QWidget {
+public:
+    ImageWidget(ui::Image& model, QWidget* parent)
+        : QWidget(parent),
+          model_(model),
+          image_(model.rect().width, model.rect().height, QImage::Format_RGB32) {
+        image_.fill(Qt::white);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        for (const auto& op : model.ops()) apply(op);
+    }
+    void apply(const ui::CanvasOp& op) {
+        QPainter p(&image_);
+        switch (op.type) {
+            case ui::CanvasOp::Type::FillRect:
+                p.fillRect(op.rect.left, op.rect.top, op.rect.width, op.rect.height,
+                           color(op.brushColor));
+                break;
+            case ui::CanvasOp::Type::FrameRect:
+                p.setPen(QPen(color(op.penColor), op.penWidth));
+                p.drawRect(op.rect.left, op.rect.top, op.rect.width - 1, op.rect.height - 1);
+                break;
+            case ui::CanvasOp::Type::Line:
+                p.setPen(QPen(color(op.penColor), op.penWidth));
+                p.drawLine(op.from.x, op.from.y, op.to.x, op.to.y);
+                break;
+            case ui::CanvasOp::Type::Text:
+                p.setPen(color(op.penColor));
+                p.drawText(op.rect.left, op.rect.top + p.fontMetrics().ascent(), text(op.text));
+                break;
+        }
+        update();  // coalesced: repainted at screen rate, not per operation
+    }
+    ui::Image& model_;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.drawImage(0, 0, image_);
+    }
+    void mouseReleaseEvent(QMouseEvent*) override {
+        if (model_.onMouseUp) model_.onMouseUp();
+    }
+
+private:
+    QImage image_;
+};
+
+}  // namespace
+
+QImage FormWindow::lampImage(int index) {
+    QImage img(32, 32, QImage::Format_ARGB32);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor fill = index == 2   ? QColor(0, 200, 0)
+                        : index == 1 ? QColor(220, 0, 0)
+                                     : QColor(150, 150, 150);
+    QRadialGradient g(12, 11, 18);
+    g.setColorAt(0, fill.lighter(170));
+    g.setColorAt(1, fill.darker(130));
+    p.setBrush(g);
+    p.setPen(QPen(QColor(60, 60, 60), 1.5));
+    p.drawEllipse(QRectF(3, 3, 26, 26));
+    return img;
+}
+
+FormWindow::FormWindow(ui::Form& form, platform::EventLoop& loop, bool allowTray)
+    : form_(form), loop_(loop), allowTray_(allowTray) {
+    setObjectName(text(form.name()));
+    setWindowTitle(text(form.systemCaption()));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(form.rect().width, form.rect().height);
+    setFont(fontFor(form.defaultFont, form.defaultFont));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, color(ui::colors::ButtonFace));
+    setPalette(pal);
+    setAutoFillBackground(true);
+    client_ = this;
+
+    for (const auto& c : form.controls()) build(*c);
+    form.onControlAdded([this](ui::Control& c) { build(c); });
+    form.addObserver(this);
+    observed_.push_back(&form);
+    qApp->installEventFilter(this);
+    move(0, 0);
+}
+
+FormWindow::~FormWindow() {
+    qApp->removeEventFilter(this);
+    for (auto* c : observed_) c->removeObserver(this);
+    if (tray_) tray_->hide();
+}
+
+QWidget* FormWindow::widgetFor(const std::string& name) const {
+    auto it = widgets_.find(name);
+    return it == widgets_.end() ? nullptr : it->second;
+}
+
+void FormWindow::run(const std::function<void()>& handler) {
+    if (handler) loop_.dispatch(handler);
+}
+
+void FormWindow::build(ui::Control& c) {
+    if (c.holder()) return;
+    if (c.kind() == ui::Kind::TrayLamp) {
+        buildLamp(static_cast<ui::TrayLamp&>(c));
+        return;
+    }
+    QWidget* parent = client_;
+    if (!c.parent().empty())
+        if (auto* p = widgetFor(c.parent())) parent = p;
+
+    QWidget* w = nullptr;
+    switch (c.kind()) {
+        case ui::Kind::Label: {
+            auto* l = new QLabel(parent);
+            l->setAutoFillBackground(c.hasColor());
+            if (c.name() == "suiForm1") l->setContentsMargins(8, 0, 0, 0);
+            w = l;
+            break;
+        }
+        case ui::Kind::Edit: {
+            auto* e = new QLineEdit(parent);
+            e->setFrame(true);
+            connect(e, &QLineEdit::textEdited, this, [this, &c](const QString& t) {
+                if (updating_) return;
+                const QByteArray b = t.toLatin1();
+                updating_ = true;
+                c.setText(std::string(b.constData(), std::size_t(b.size())));
+                updating_ = false;
+            });
+            w = e;
+            break;
+        }
+        case ui::Kind::Button: {
+            auto* b = new QPushButton(parent);
+            connect(b, &QPushButton::clicked, this, [this, &c] { run(c.onClick); });
+            w = b;
+            break;
+        }
+        case ui::Kind::GroupBox:
+            w = new QGroupBox(parent);
+            break;
+        case ui::Kind::CheckBox: {
+            auto* b = new QCheckBox(parent);
+            connect(b, &QCheckBox::toggled, this, [this, &c](bool on) {
+                if (updating_) return;
+                updating_ = true;
+                static_cast<ui::CheckBox&>(c).setChecked(on);
+                updating_ = false;
+                run(c.onClick);
+            });
+            w = b;
+            break;
+        }
+        case ui::Kind::RadioGroup: {
+            auto& model = static_cast<ui::RadioGroup&>(c);
+            auto* box = new QGroupBox(parent);
+            auto* layout = new QVBoxLayout(box);
+            layout->setContentsMargins(8, 2, 4, 2);
+            layout->setSpacing(0);
+            auto* group = new QButtonGroup(box);
+            for (std::size_t i = 0; i < model.items().size(); ++i) {
+                auto* r = new QRadioButton(text(model.items()[i]), box);
+                r->setObjectName(text(c.name() + "." + std::to_string(i)));
+                layout->addWidget(r);
+                group->addButton(r, int(i));
+            }
+            connect(group, &QButtonGroup::idClicked, this, [this, &model](int id) {
+                if (updating_) return;
+                loop_.dispatch([&] { model.userSelect(id); });
+            });
+            w = box;
+            break;
+        }
+        case ui::Kind::Memo: {
+            auto& model = static_cast<ui::Memo&>(c);
+            auto* m = new QPlainTextEdit(parent);
+            if (model.maxLines()) m->setMaximumBlockCount(int(model.maxLines()));
+            const bool h = model.scrollBars() == ui::ScrollBars::Both ||
+                           model.scrollBars() == ui::ScrollBars::Horizontal;
+            const bool v = model.scrollBars() == ui::ScrollBars::Both ||
+                           model.scrollBars() == ui::ScrollBars::Vertical;
+            m->setHorizontalScrollBarPolicy(h ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+            m->setVerticalScrollBarPolicy(v ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+            if (h) m->setLineWrapMode(QPlainTextEdit::NoWrap);
+            m->setReadOnly(model.readOnly());
+            m->viewport()->installEventFilter(this);
+            w = m;
+            break;
+        }
+        case ui::Kind::Image:
+            w = new ImageWidget(static_cast<ui::Image&>(c), parent);
+            break;
+        default:
+            return;
+    }
+    w->setObjectName(text(c.name()));
+    w->setGeometry(c.rect().left, c.rect().top, c.rect().width, c.rect().height);
+    widgets_[c.name()] = w;
+    for (auto what : {ui::Change::Text, ui::Change::Font, ui::Change::Color, ui::Change::Lines,
+                      ui::Change::Checked, ui::Change::ItemIndex})
+        updateWidget(c, what);
+    w->setVisible(c.visible());
+    c.addObserver(this);
+    observed_.push_back(&c);
+}
+
+void FormWindow::buildLamp(ui::TrayLamp& lamp) {
+    if (allowTray_ && QSystemTrayIcon::isSystemTrayAvailable()) {
+        tray_ = new QSystemTrayIcon(this);
+        tray_->setIcon(QIcon(QPixmap::fromImage(lampImage(lamp.index()))));
+        tray_->setToolTip(text(form_.systemCaption()));
+        connect(tray_, &QSystemTrayIcon::activated, this,
+                [this, &lamp](QSystemTrayIcon::ActivationReason r) {
+                    if (r == QSystemTrayIcon::DoubleClick) run(lamp.onDblClick);
+                });
+        tray_->show();
+    } else {
+        // No notification area: the operator still sees the lamp, inside the window.
+        QWidget* parent = widgetFor(lamp.fallbackParent());
+        lampLabel_ = new QLabel(parent ? parent : client_);
+        lampLabel_->setObjectName(text(lamp.name()));
+        const auto& r = lamp.fallbackPlace();
+        lampLabel_->setGeometry(r.left, r.top, r.width, r.height);
+        lampLabel_->setPixmap(QPixmap::fromImage(lampImage(lamp.index())));
+        lampLabel_->installEventFilter(this);
+        widgets_[lamp.name()] = lampLabel_;
+    }
+    lamp.addObserver(this);
+    observed_.push_back(&lamp);
+}
+
+void FormWindow::changed(ui::Control& c, ui::Change what) {
+    if (&c == &form_) {
+        if (what == ui::Change::Visible) {
+            if (c.visible()) {
+                show();
+                raise();
+                activateWindow();
+            } else if (tray_) {
+                hide();
+            } else {
+                // Without a notification area a hidden window could never be brought
+                // back; it goes to the task bar instead.
+                showMinimized();
+            }
+        } else if (what == ui::Change::Text) {
+            update();
+        }
+        return;
+    }
+    if (c.kind() == ui::Kind::TrayLamp) {
+        const QPixmap pm = QPixmap::fromImage(lampImage(static_cast<ui::TrayLamp&>(c).index()));
+        if (tray_) tray_->setIcon(QIcon(pm));
+        if (lampLabel_) lampLabel_->setPixmap(pm);
+        return;
+    }
+    updateWidget(c, what);
+}
+
+void FormWindow::updateWidget(ui::Control& c, ui::Change what) {
+    QWidget* w = widgetFor(c.name());
+    if (!w) return;
+    updating_ = true;
+    switch (what) {
+        case ui::Change::Visible:
+            w->setVisible(c.visible());
+            break;
+        case ui::Change::Geometry:
+            w->setGeometry(c.rect().left, c.rect().top, c.rect().width, c.rect().height);
+            break;
+        case ui::Change::Focus:
+            w->setFocus();
+            break;
+        case ui::Change::Font: {
+            w->setFont(fontFor(c.font(), form_.defaultFont));
+            QPalette pal = w->palette();
+            pal.setColor(QPalette::WindowText, color(c.font().color));
+            pal.setColor(QPalette::Text, color(c.font().color));
+            w->setPalette(pal);
+            break;
+        }
+        case ui::Change::Color: {
+            if (!c.hasColor()) break;
+            QPalette pal = w->palette();
+            pal.setColor(QPalette::Window, color(c.color()));
+            pal.setColor(QPalette::Base, color(c.color()));
+            w->setPalette(pal);
+            break;
+        }
+        case ui::Change::Text:
+            if (auto* l = qobject_cast<QLabel*>(w))
+                l->setText(text(c.text()));
+            else if (auto* e = qobject_cast<QLineEdit*>(w)) {
+                if (e->text() != text(c.text())) e->setText(text(c.text()));
+            } else if (auto* b = qobject_cast<QPushButton*>(w))
+                b->setText(text(c.text()));
+            else if (auto* cb = qobject_cast<QCheckBox*>(w))
+                cb->setText(text(c.text()));
+            else if (auto* g = qobject_cast<QGroupBox*>(w))
+                g->setTitle(text(c.text()));
+            break;
+        case ui::Change::Checked:
+            if (auto* cb = qobject_cast<QCheckBox*>(w))
+                cb->setChecked(static_cast<ui::CheckBox&>(c).checked());
+            break;
+        case ui::Change::ItemIndex: {
+            const int i = static_cast<ui::RadioGroup&>(c).itemIndex();
+            if (auto* r = w->findChild<QRadioButton*>(text(c.name() + "." + std::to_string(i))))
+                r->setChecked(true);
+            break;
+        }
+        case ui::Change::LineAdded:
+            if (auto* m = qobject_cast<QPlainTextEdit*>(w)) {
+                const auto& line = static_cast<ui::Memo&>(c).lines().back();
+                m->appendPlainText(text(line));
+            }
+            break;
+        case ui::Change::Lines:
+            if (auto* m = qobject_cast<QPlainTextEdit*>(w)) {
+                QStringList all;
+                for (const auto& l : static_cast<ui::Memo&>(c).lines()) all << text(l);
+                m->setPlainText(all.join('\n'));
+            }
+            break;
+        case ui::Change::Canvas:
+            static_cast<ImageWidget*>(w)->apply(static_cast<ui::Image&>(c).lastOp());
+            break;
+        default:
+            break;
+    }
+    updating_ = false;
+}
+
+void FormWindow::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    const bool wasHidden = !form_.visible();
+    if (wasHidden) form_.setVisible(true);
+    if (!e->spontaneous() || wasHidden) run(form_.onShow);
+}
+
+void FormWindow::closeEvent(QCloseEvent* e) {
+    run(form_.onClose);
+    e->accept();
+    loop_.quit();
+}
+
+bool FormWindow::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::KeyPress && form_.keyPreview && isActiveWindow()) {
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (w && w->window() == this && w == QApplication::focusWidget()) {
+            const QString t = static_cast<QKeyEvent*>(e)->text();
+            if (t.size() == 1 && t[0].unicode() < 256 && form_.onKeyPress) {
+                const char ch = char(t[0].unicode());
+                loop_.dispatch([&] { form_.onKeyPress(ch); });
+            }
+        }
+        return false;  // the focused control still gets the character
+    }
+    if (e->type() == QEvent::MouseButtonDblClick && watched == lampLabel_) {
+        if (auto* lamp = form_.tryFind("CoolTrayIcon1")) run(lamp->onDblClick);
+        return true;
+    }
+    if (e->type() == QEvent::MouseButtonRelease) {
+        for (auto& [name, w] : widgets_) {
+            auto* m = qobject_cast<QPlainTextEdit*>(w);
+            if (m && watched == m->viewport()) {
+                run(form_.find(name).onMouseUp);
+                break;
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace tc::qt

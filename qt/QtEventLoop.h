@@ -1,0 +1,74 @@
+// The event loop on Qt's own loop: GUI and headless both run it (headless on
+// QCoreApplication, which needs no display).
+#pragma once
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "platform/EventLoop.h"
+
+namespace tc::qt {
+
+class QtEventLoop final : public QObject, public platform::EventLoop {
+public:
+    // Needs a Q(Core)Application.
+    QtEventLoop();
+    ~QtEventLoop() override;
+
+    platform::TimerId startTimer(platform::Millis interval, platform::Task tick) override;
+    void stopTimer(platform::TimerId id) override;
+    void post(platform::Task task) override;
+    void invokeAndWait(platform::Task task) override;
+    void processMessages() override;
+    void runQueuedWork() override;
+    void sleep(platform::Millis duration) override;
+    void setIdleHook(platform::Task hook) override { idleHook_ = std::move(hook); }
+    platform::WatchId watchFd(int fd, platform::FdEvent events,
+                              std::function<void(platform::FdEvent)> handler) override;
+    void setWatchEvents(platform::WatchId id, platform::FdEvent events) override;
+    void removeWatch(platform::WatchId id) override;
+    platform::LocalDateTime now() const override { return platform::systemLocalTime(); }
+    platform::Millis monotonic() const override;
+    void run() override;
+    void quit() override;
+    bool isMainThread() const override { return std::this_thread::get_id() == mainThread_; }
+
+private:
+    struct Queued {
+        platform::Task task;
+        bool* done = nullptr;
+    };
+    struct Watch {
+        int fd;
+        platform::FdEvent events;
+        std::function<void(platform::FdEvent)> handler;
+        std::unique_ptr<QSocketNotifier> read, write;
+    };
+    void drainQueue();
+    void scheduleDrain();
+    void fdActivated(platform::WatchId id);
+    void applyEvents(Watch& w);
+
+    std::thread::id mainThread_;
+    std::map<platform::TimerId, std::unique_ptr<QTimer>> timers_;
+    platform::TimerId nextTimer_ = 1;
+    std::map<platform::WatchId, Watch> watches_;
+    platform::WatchId nextWatch_ = 1;
+    platform::Task idleHook_;
+    bool inIdle_ = false;
+
+    std::mutex mutex_;
+    std::condition_variable doneCv_;
+    std::deque<Queued> queue_;
+    bool drainScheduled_ = false;
+};
+
+}  // namespace tc::qt

@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "AppFixture.h"
+#include "app/Settings.h"
+
+using namespace tc;
+using namespace tc::app;
+using tc::testing::AppFixture;
+
+namespace {
+
+const char* const kToday = "20261210";
+
+std::string defaultFileText(const std::string& date) {
+    return joinLines(defaultFileLines(date));
+}
+
+// The default file with one value line changed (by its position from 1).
+std::string withLine(int position, const std::string& text, const std::string& date = kToday) {
+    auto lines = defaultFileLines(date);
+    lines[position - 1] = text;
+    return joinLines(lines);
+}
+
+bool contains(const std::deque<std::string>& lines, const std::string& l) {
+    return std::find(lines.begin(), lines.end(), l) != lines.end();
+}
+
+}  // namespace
+
+TEST(SettingsText, ExtractionRule) {
+    struct Case {
+        const char* line;
+        const char* value;
+    } cases[] = {
+        {"BAUD RATE : 9600", "9600"},
+        {"BAUD RATE :9600", "600"},
+        {"BM :5", ""},
+        {"no colon here", ""},
+        {"Date : 12:34", "12:4"},
+        {"Model : M1  ", "M1  "},
+        {"a::b", ""},
+        {": x", "x"},
+        {"Customer : ", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(extractValue(c.line), c.value) << c.line;
+}
+
+TEST(SettingsText, AnyLineEndEndsALine) {
+    EXPECT_EQ(splitLines("a\r\nb\rc\nd"), (std::vector<std::string>{"a", "b", "c", "d"}));
+    EXPECT_EQ(splitLines("a\r\n\r\nb\r\n"), (std::vector<std::string>{"a", "", "b"}));
+}
+
+TEST(SettingsText, DefaultFileIsTwentyTwoCrLfLines) {
+    const std::string text = defaultFileText(kToday);
+    EXPECT_EQ(text.substr(0, 13), "PORT NO : 1\r\n");
+    EXPECT_NE(text.find("\r\nCustomer : KORVAN\r\nModel : KORVAN\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\r\nDate : 20261210\r\nOpen Times : 0\r\n"), std::string::npos);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 22);
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+}
+
+// Start-up over a table of files: the slots it gives and the lines Memo1 shows.
+struct FileCase {
+    const char* name;
+    std::optional<std::string> file;
+    std::vector<std::pair<int, std::string>> slots;
+    std::vector<std::string> logLines;  // must be in Memo1
+    bool defaultWritten;
+    int errors = 0;
+};
+
+void PrintTo(const FileCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SettingsStartUp : public AppFixture, public ::testing::WithParamInterface<FileCase> {};
+
+TEST_P(SettingsStartUp, GivesTheSlotsAndLogLines) {
+    const auto& c = GetParam();
+    if (c.file) tc::testing::writeAll(settingsPath(), *c.file);
+    auto& f = start();
+    for (const auto& [slot, value] : c.slots)
+        EXPECT_EQ(f.SettingValues[slot], value) << c.name << " slot " << slot;
+    for (const auto& l : c.logLines)
+        EXPECT_TRUE(contains(f.Memo1.lines(), l)) << c.name << ": " << l;
+    if (c.defaultWritten) {
+        EXPECT_EQ(tc::testing::readAll(settingsPath()), defaultFileText(kToday));
+    } else if (c.file) {
+        EXPECT_EQ(tc::testing::readAll(settingsPath()), *c.file);
+    }
+    EXPECT_EQ(int(errors.size()), c.errors) << c.name;
+}
+
+std::string movedComment() {
+    auto lines = defaultFileLines(kToday);
+    lines.erase(lines.begin() + 1);  // comment line 2
+    lines.push_back("extra : x");
+    return joinLines(lines);
+}
+
+std::string shortFile() {
+    auto lines = defaultFileLines(kToday);
+    lines.pop_back();
+    return joinLines(lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SettingsStartUp,
+    ::testing::Values(
+        FileCase{"missing",
+                 std::nullopt,
+                 {{Customer, "QMV"},
+                  {Model, "olmerT5"},
+                  {Date, kToday},
+                  {OpenTimes, "1"},
+                  {SerialNumberValue, "0001"}},
+                 {"Customer : KORVAN", "Open Times : 0"},
+                 true},
+        FileCase{"21 lines", shortFile(), {{Customer, "QMV"}, {OpenTimes, "1"}}, {}, true},
+        // Every value after the gap lands one slot early: the counts and the start count
+        // read texts that are not numbers.
+        FileCase{"comment deleted",
+                 movedComment(),
+                 {{BaudRate, "9600"}, {ByteSize, "8"}, {ColumnNumber, "30"}},
+                 {"Waring---Baud Rate Set Default : 9600---", "---Parity Set Default : NO---",
+                  "---Column Number Set Default : 30---", "---Open Times Set Default : 0---",
+                  "extra : x"},
+                 false,
+                 2},
+        FileCase{"baud 4800",
+                 withLine(3, "BAUD RATE : 4800"),
+                 {{BaudRate, "9600"}},
+                 {"Waring---Baud Rate Set Default : 9600---"},
+                 false},
+        FileCase{
+            "baud 115200", withLine(3, "BAUD RATE : 115200"), {{BaudRate, "115200"}}, {}, false},
+        FileCase{"parity EVEN",
+                 withLine(6, "PARITY : EVEN"),
+                 {{ParityValue, "NO"}},
+                 {"---Parity Set Default : NO---"},
+                 false},
+        FileCase{"bytesize 5", withLine(4, "BYTESIZE : 5"), {{ByteSize, "8"}}, {}, false},
+        FileCase{"stopbits 3",
+                 withLine(8, "STOPBITS : 3"),
+                 {{StopBitsValue, "1"}},
+                 {"---StopBits Set Default : 1---"},
+                 false},
+        FileCase{"yesterday",
+                 withLine(14, "Serial Number : 0042", "20261209"),
+                 {{SerialNumberValue, "0001"}, {Date, kToday}},
+                 {},
+                 false},
+        FileCase{"today",
+                 withLine(14, "Serial Number : 0042"),
+                 {{SerialNumberValue, "0042"}},
+                 {},
+                 false},
+        FileCase{"row count not a number",
+                 withLine(17, "Row Number : x1"),
+                 {{RowNumber, "30"}},
+                 {"---Row Number Set Default : 30---"},
+                 false,
+                 1},
+        FileCase{"column count 31",
+                 withLine(18, "Column Number : 31"),
+                 {{ColumnNumber, "30"}},
+                 {"---Column Number Set Default : 30---"},
+                 false,
+                 1},
+        FileCase{"port not a number",
+                 withLine(1, "PORT NO : COM1"),
+                 {{PortNo, "1"}},
+                 {"---PORT NO Set Default : 1---"},
+                 false,
+                 1},
+        FileCase{"colon inside a value",
+                 withLine(15, "Customer : AB:CD"),
+                 {{Customer, "AB:D"}},
+                 {},
+                 false},
+        FileCase{"open times garbage",
+                 withLine(22, "Open Times : many"),
+                 {{OpenTimes, "1"}},
+                 {"---Open Times Set Default : 0---"},
+                 false,
+                 1}),
+    [](const auto& info) {
+        std::string n = info.param.name;
+        std::replace_if(
+            n.begin(), n.end(), [](char ch) { return !isalnum(ch); }, '_');
+        return n;
+    });
+
+TEST_F(AppFixture, CommPortOnlyForExactSpellings) {
+    for (auto [value, on] : {std::pair{"On", true},
+                             {"ON", true},
+                             {"on", true},
+                             {"oN", false},
+                             {"ON ", false},
+                             {"OFF", false}})
+        EXPECT_EQ(commPortEnabled(value), on) << '"' << value << '"';
+    tc::testing::writeAll(settingsPath(), withLine(19, "Comm Port : On"));
+    EXPECT_TRUE(start().CommPortOn);
+    EXPECT_TRUE(form->CommSettings.rtsCtsFlowControl);
+}
+
+TEST_F(AppFixture, SerialLineFromTheSettings) {
+    auto lines = defaultFileLines(kToday);
+    lines[0] = "PORT NO : 3";
+    lines[2] = "BAUD RATE : 57600";
+    lines[3] = "BYTESIZE : 7";
+    lines[5] = "PARITY : MARK";
+    lines[7] = "STOPBITS : 1.5";
+    tc::testing::writeAll(settingsPath(), joinLines(lines));
+    const auto& s = start().CommSettings;
+    EXPECT_EQ(s.port, 3);
+    EXPECT_EQ(s.baudRate, 57600);
+    EXPECT_EQ(s.dataBits, 7);
+    EXPECT_EQ(s.parity, platform::Parity::Mark);
+    EXPECT_EQ(s.stopBits, platform::StopBits::OneAndHalf);
+}
+
+TEST_F(AppFixture, OpenTimesCountsInMemoryOnly) {
+    tc::testing::writeAll(settingsPath(), withLine(22, "Open Times : 7"));
+    EXPECT_EQ(start().SettingValues[OpenTimes], "8");
+    EXPECT_EQ(tc::testing::readAll(settingsPath()), withLine(22, "Open Times : 7"));
+}
+
+TEST_F(AppFixture, SaveWritesTheCurrentValuesAsTwentyTwoLines) {
+    auto& f = start();  // from defaults: memory holds QMV and olmerT5
+    f.Edit49.setText("B");
+    loop.advance(std::chrono::hours(24));  // the run goes on past midnight
+    f.SaveSettings();
+    auto expected = defaultFileLines("20261211");
+    expected[14] = "Customer : QMV";
+    expected[15] = "Model : olmerT5";
+    expected[19] = "Mechin Name : B";
+    expected[21] = "Open Times : 1";
+    EXPECT_EQ(tc::testing::readAll(settingsPath()), joinLines(expected));
+    EXPECT_EQ(f.SettingValues[SerialNumberValue], "0001");
+    EXPECT_EQ(f.Memo2.lines().size(), 22u);
+    EXPECT_EQ(f.Memo1.lines().back(), "Open Times : 1");
+}
+
+TEST_F(AppFixture, SaveReplacesTheFileInsteadOfOverwritingIt) {
+    tc::testing::writeAll(settingsPath(), withLine(14, "Serial Number : 0042"));
+    auto& f = start();
+    // A second name for the old file keeps seeing the old bytes only if the save wrote a
+    // new file and renamed it over, never truncating the one in place.
+    std::filesystem::create_hard_link(settingsPath(), dir / "old.ini");
+    f.SerialNumber = f.SettingValues[SerialNumberValue] = "0043";
+    f.SaveSettings();
+    EXPECT_EQ(tc::testing::readAll(dir / "old.ini"), withLine(14, "Serial Number : 0042"));
+    EXPECT_NE(tc::testing::readAll(settingsPath()).find("Serial Number : 0043\r\n"),
+              std::string::npos);
+}
+
+TEST_F(AppFixture, SaveThatCannotWriteRaisesTheFileCreationError) {
+    form = std::make_unique<app::TForm1>(loop, app::AppPaths{dir, dir / "no-such-folder"});
+    form->FormCreate();
+    ASSERT_EQ(errors.size(), 1u);  // the default file could not be written at start-up
+    EXPECT_EQ(errors[0].rfind("Cannot create file \"", 0), 0u) << errors[0];
+    EXPECT_THROW(form->SaveSettings(), platform::FileError);
+}
+
+TEST_F(AppFixture, AnUnreadableFileIsReportedAndNotOverwritten) {
+    std::filesystem::create_directory(settingsPath());  // exists, cannot be read as a file
+    auto& f = start();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("Cannot open file"), std::string::npos);
+    EXPECT_EQ(f.SettingValues[Customer], "QMV");
+    EXPECT_TRUE(std::filesystem::is_directory(settingsPath()));
+    EXPECT_EQ(f.RowCount, 30);
+}
+
+TEST(SettingsFile, ReplaceLeavesNoTemporaryFilesBehind) {
+    auto dir = tc::testing::freshFolder("replace");
+    platform::replaceFile(dir / "x.ini", "one");
+    platform::replaceFile(dir / "x.ini", "two");
+    EXPECT_EQ(tc::testing::readAll(dir / "x.ini"), "two");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+    std::filesystem::remove_all(dir);
+}

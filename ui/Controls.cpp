@@ -1,0 +1,177 @@
+#include "ui/Controls.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "ui/Form.h"
+
+namespace tc::ui {
+
+Control::Control(Kind kind, std::string name, Rect rect, std::string parent)
+    : kind_(kind), name_(std::move(name)), rect_(rect), parent_(std::move(parent)) {}
+
+void Control::setRect(const Rect& r) {
+    if (r == rect_) return;
+    rect_ = r;
+    notify(Change::Geometry);
+}
+
+void Control::setVisible(bool v) {
+    if (v == visible_) return;
+    visible_ = v;
+    notify(Change::Visible);
+}
+
+void Control::setText(const std::string& t) {
+    if (t == text_) return;
+    text_ = t;
+    notify(Change::Text);
+}
+
+void Control::setFont(const Font& f) {
+    if (f == font_) return;
+    font_ = f;
+    notify(Change::Font);
+}
+
+void Control::setFontColor(Color c) {
+    if (c == font_.color) return;
+    font_.color = c;
+    notify(Change::Font);
+}
+
+void Control::setColor(Color c) {
+    if (hasColor_ && c == color_) return;
+    color_ = c;
+    hasColor_ = true;
+    notify(Change::Color);
+}
+
+void Control::addObserver(Observer* o) {
+    observers_.push_back(o);
+}
+
+void Control::removeObserver(Observer* o) {
+    observers_.erase(std::remove(observers_.begin(), observers_.end(), o), observers_.end());
+}
+
+void Control::notify(Change what) {
+    // An observer may detach itself while being told; walk a copy.
+    const auto observers = observers_;
+    for (auto* o : observers) o->changed(*this, what);
+}
+
+void CheckBox::setChecked(bool c) {
+    if (c == checked_) return;
+    checked_ = c;
+    notify(Change::Checked);
+}
+
+void RadioGroup::setItemIndex(int i) {
+    if (i == itemIndex_) return;
+    itemIndex_ = i;
+    notify(Change::ItemIndex);
+}
+
+void RadioGroup::userSelect(int i) {
+    setItemIndex(i);
+    if (onClick) onClick();
+}
+
+void Memo::add(const std::string& line) {
+    lines_.push_back(line);
+    if (maxLines_ && lines_.size() > maxLines_) lines_.pop_front();
+    notify(Change::LineAdded);
+}
+
+void Memo::clear() {
+    if (lines_.empty()) return;
+    lines_.clear();
+    notify(Change::Lines);
+}
+
+void Memo::setLines(const std::vector<std::string>& lines) {
+    lines_.assign(lines.begin(), lines.end());
+    trim();
+    notify(Change::Lines);
+}
+
+void Memo::trim() {
+    while (maxLines_ && lines_.size() > maxLines_) lines_.pop_front();
+}
+
+std::string Memo::joinedText() const {
+    std::string s;
+    for (const auto& l : lines_) {
+        s += l;
+        s += "\r\n";
+    }
+    return s;
+}
+
+void TrayLamp::setIndex(int i) {
+    if (i == index_) return;
+    index_ = i;
+    notify(Change::Lamp);
+}
+
+void Image::append(CanvasOp op) {
+    // A fill of the whole canvas hides everything before it.
+    if (op.type == CanvasOp::Type::FillRect && op.rect.left <= 0 && op.rect.top <= 0 &&
+        op.rect.left + op.rect.width >= rect().width &&
+        op.rect.top + op.rect.height >= rect().height)
+        ops_.clear();
+    ops_.push_back(std::move(op));
+    notify(Change::Canvas);
+}
+
+void Image::fillRect(const Rect& r) {
+    CanvasOp op;
+    op.type = CanvasOp::Type::FillRect;
+    op.rect = r;
+    op.brushColor = brushColor;
+    append(op);
+}
+
+void Image::frameRect(const Rect& r) {
+    CanvasOp op;
+    op.type = CanvasOp::Type::FrameRect;
+    op.rect = r;
+    op.penColor = penColor;
+    op.penWidth = penWidth;
+    append(op);
+}
+
+void Image::lineTo(int x, int y) {
+    CanvasOp op;
+    op.type = CanvasOp::Type::Line;
+    op.from = pen_;
+    op.to = {x, y};
+    op.penColor = penColor;
+    op.penWidth = penWidth;
+    pen_ = {x, y};
+    append(op);
+}
+
+void Image::textOut(int x, int y, const std::string& text) {
+    CanvasOp op;
+    op.type = CanvasOp::Type::Text;
+    op.rect = {x, y, 0, 0};
+    op.penColor = penColor;
+    op.brushColor = brushColor;
+    op.text = text;
+    append(op);
+}
+
+Control* Form::tryFind(const std::string& name) const {
+    for (const auto& c : controls_)
+        if (c->name() == name) return c.get();
+    return nullptr;
+}
+
+Control& Form::find(const std::string& name) const {
+    if (auto* c = tryFind(name)) return *c;
+    throw std::runtime_error("no control named " + name);
+}
+
+}  // namespace tc::ui
