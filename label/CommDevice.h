@@ -1,0 +1,145 @@
+// CommDevice1: the label printer's serial port. Settings are stored and take effect at
+// the next open; while open, a reader thread moves arriving bytes into the receive ring
+// and a writer thread sends the transmit ring, so Read and Write never wait.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "label/ByteRing.h"
+#include "platform/serial/CommPort.h"
+#include "platform/serial/SerialLine.h"
+#include "platform/serial/SerialSettings.h"
+
+namespace tc::label {
+
+// The failure codes of the port and their messages ("Cannot open COM port" ...).
+enum class CommErrorCode : int {
+    OutOfMemory = 1,
+    ReadBuffer = 2,
+    WriteBuffer = 3,
+    OpenPort = 4,
+    CommMask = 5,
+    BufferSize = 6,
+    ReadParameters = 7,
+    SetParameters = 8,
+    ReadEvent = 9,
+    WriteEvent = 10,
+    ReadThread = 11,
+    WriteThread = 12,
+    CloseReadThread = 13,
+    CloseWriteThread = 14,
+};
+
+std::string commErrorMessage(int code);
+
+// Raised by Open and Close; what() is the message alone, as the error box shows it.
+class ECommError : public std::runtime_error {
+public:
+    ECommError(CommErrorCode code, std::string detail);
+    CommErrorCode code() const { return code_; }
+    // The system's reason, for the debug log.
+    const std::string& detail() const { return detail_; }
+
+private:
+    CommErrorCode code_;
+    std::string detail_;
+};
+
+class TCommDevice final : public tc::platform::CommPort {
+public:
+    using LogSink = std::function<void(const std::string&)>;
+
+    TCommDevice();
+    // Stops the threads and closes the port; a stop that runs late is not reported here.
+    ~TCommDevice() override;
+    TCommDevice(const TCommDevice&) = delete;
+    TCommDevice& operator=(const TCommDevice&) = delete;
+
+    // Line settings. Each closes an open port first; all take effect at the next open.
+    void SetPort(int port);
+    void SetBaudRate(int baud);
+    void SetDataBits(int bits);
+    void SetParity(tc::platform::Parity parity);
+    void SetStopBits(tc::platform::StopBits stopBits);
+    void SetRtsCtsFlowControl(bool on);
+    // All of them, in the order port, baud rate, data bits, parity, stop bits, flow control.
+    void ApplySettings(const tc::platform::SerialLineSettings& settings);
+    const tc::platform::SerialLineSettings& Settings() const { return settings_; }
+
+    // A device path that replaces the port number's (a USB adapter, a pseudo-terminal);
+    // empty returns to the port number rule. Closes an open port first.
+    void SetDevicePath(std::string path);
+    // The path the next open uses.
+    std::string DevicePath() const;
+
+    // Lines for the log (the 1.5 stop bits mapping); called on the thread that opens.
+    void SetOnLog(LogSink sink) { onLog_ = std::move(sink); }
+
+    // Open raises ECommError and leaves the port closed when a step fails.
+    void Open();
+    // Close raises ECommError (13, 14) when a thread took longer than 500 ms to stop;
+    // the port is closed all the same.
+    void Close();
+    void SetActive(bool active) { active ? Open() : Close(); }
+    bool Active() const { return line_ != nullptr; }
+
+    // Whether the device went away (hang-up, unplug) while open; cleared by the next open.
+    bool LineGone() const { return lineGone_.load(std::memory_order_acquire); }
+
+    std::size_t Write(const void* data, std::size_t count) override;
+    std::size_t Write(std::string_view text) { return Write(text.data(), text.size()); }
+    std::size_t Read(void* buffer, std::size_t count) override;
+    void PurgeRead(bool abort) override;
+    void PurgeWrite(bool abort) override;
+
+    // Bytes queued and not yet taken by the writer.
+    std::size_t QueuedForSending() const { return tx_.size(); }
+    // Whether the writer is waiting for the line to take more (CTS low, driver full).
+    bool WaitingForLine() const { return waitingForLine_.load(std::memory_order_acquire); }
+    // Bytes taken from the line since the open, and those of them the full receive ring
+    // had no room for.
+    std::uint64_t ReceivedFromLine() const { return lineIn_.load(std::memory_order_acquire); }
+    std::uint64_t DroppedOnReceive() const { return dropped_.load(std::memory_order_acquire); }
+
+private:
+    void readerLoop();
+    void writerLoop();
+    void wakeWriter() const;
+    bool sendPiece(const std::uint8_t* piece, std::size_t n, std::uint64_t start);
+    void markExited(bool& flag);
+    bool waitExited(const bool& flag, std::unique_lock<std::mutex>& lock);
+
+    tc::platform::SerialLineSettings settings_;
+    std::string devicePath_;
+    LogSink onLog_;
+
+    std::unique_ptr<tc::platform::SerialLine> line_;
+    int stopFd_ = -1;
+    int wakeFd_ = -1;
+    std::thread reader_;
+    std::thread writer_;
+    std::mutex exitMutex_;
+    std::condition_variable exitCv_;
+    bool readerExited_ = false;
+    bool writerExited_ = false;
+
+    ByteRing rx_;
+    ByteRing tx_;
+    std::atomic<std::uint32_t> rxAbort_{0};
+    std::atomic<std::uint64_t> txAbortTo_{0};  // transmit bytes before this index are aborted
+    std::atomic<bool> lineGone_{false};
+    std::atomic<bool> waitingForLine_{false};
+    std::atomic<std::uint64_t> lineIn_{0};
+    std::atomic<std::uint64_t> dropped_{0};
+};
+
+}  // namespace tc::label

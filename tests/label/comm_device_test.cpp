@@ -1,0 +1,234 @@
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "label/CommDevice.h"
+#include "platform/serial/PseudoTerminal.h"
+
+using namespace tc::label;
+using namespace tc::platform;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Waits for a condition that another thread makes true, giving up after `limit`.
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+// What the far end of the line has received, reading until `n` bytes came (bounded).
+std::string readMaster(PseudoTerminal& pty, std::size_t n) {
+    std::string got;
+    while (got.size() < n) {
+        pollfd p{pty.master(), POLLIN, 0};
+        if (::poll(&p, 1, 5000) != 1) break;
+        char buf[4096];
+        const ssize_t r = ::read(pty.master(), buf, std::min(sizeof buf, n - got.size()));
+        if (r <= 0) break;
+        got.append(buf, std::size_t(r));
+    }
+    return got;
+}
+
+void writeMaster(PseudoTerminal& pty, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t w = ::write(pty.master(), text.data() + done, text.size() - done);
+        if (w > 0) {
+            done += std::size_t(w);
+        } else {
+            pollfd p{pty.master(), POLLOUT, 0};
+            ASSERT_EQ(::poll(&p, 1, 5000), 1);
+        }
+    }
+}
+
+std::string readAll(TCommDevice& port) {
+    std::string out(20000, '\0');
+    out.resize(port.Read(out.data(), out.size()));
+    return out;
+}
+
+struct CommDevice : ::testing::Test {
+    PseudoTerminal pty;
+    TCommDevice port;
+
+    void SetUp() override {
+        SerialLineSettings s;
+        s.port = 1;
+        s.baudRate = 9600;
+        s.rtsCtsFlowControl = true;
+        port.ApplySettings(s);
+        port.SetDevicePath(pty.slavePath());
+    }
+
+    // Lets `n` bytes from the far end reach the receive ring.
+    void deliver(const std::string& text) {
+        const auto before = port.ReceivedFromLine();
+        writeMaster(pty, text);
+        ASSERT_TRUE(eventually([&] { return port.ReceivedFromLine() == before + text.size(); }));
+    }
+};
+
+}  // namespace
+
+TEST_F(CommDevice, CommandsGoOutAndAnswersComeBackThroughTheRings) {
+    port.Open();
+    ASSERT_TRUE(port.Active());
+    EXPECT_EQ(port.Write("BM 5"), 4u);
+    EXPECT_EQ(port.Write("\n"), 1u);
+    EXPECT_EQ(readMaster(pty, 5), "BM 5\n");
+    EXPECT_EQ(readAll(port), "");  // nothing has arrived: no waiting either
+    deliver("BM 5\r\n\r\nOk");
+    EXPECT_EQ(readAll(port), "BM 5\r\n\r\nOk");
+}
+
+TEST_F(CommDevice, LongWritesArriveWholeAndInOrder) {
+    port.Open();
+    std::string text;
+    for (int i = 0; i < 8000; ++i) text += char(' ' + i % 90);
+    ASSERT_EQ(port.Write(text), text.size());
+    EXPECT_EQ(readMaster(pty, text.size()), text);
+}
+
+TEST_F(CommDevice, AnAnswerLongerThanTheRingLosesTheExcess) {
+    port.Open();
+    std::string answer;
+    for (int i = 0; i < 10000; ++i) answer += char('A' + i % 26);
+    deliver(answer);
+    EXPECT_EQ(readAll(port), answer.substr(0, 8191));
+    EXPECT_EQ(port.DroppedOnReceive(), 10000u - 8191u);
+}
+
+TEST_F(CommDevice, PurgeReadForgetsWhatHasArrived) {
+    for (const bool abort : {true, false}) {
+        port.Open();
+        deliver("stale answer");
+        port.PurgeRead(abort);
+        EXPECT_EQ(readAll(port), "") << "abort " << abort;
+        deliver("Ok");
+        EXPECT_EQ(readAll(port), "Ok") << "abort " << abort;
+        port.Close();
+    }
+}
+
+struct PurgeWriteCase {
+    bool abort;
+    std::size_t pieceStillSent;  // of the piece the writer holds
+};
+
+class CommDevicePurgeWrite : public CommDevice,
+                             public ::testing::WithParamInterface<PurgeWriteCase> {};
+
+TEST_P(CommDevicePurgeWrite, ForgetsWhatIsQueuedAndAbortsThePieceOnItsWay) {
+    port.Open();
+    // Stop the line's output so the writer is caught holding its first piece.
+    ASSERT_EQ(::tcflow(pty.slave(), TCOOFF), 0);
+    ASSERT_EQ(port.Write(std::string(1000, 'q')), 1000u);
+    ASSERT_TRUE(eventually(
+        [&] { return port.QueuedForSending() == 1000u - 256u && port.WaitingForLine(); }));
+    port.PurgeWrite(GetParam().abort);
+    EXPECT_EQ(port.QueuedForSending(), 0u);
+    ASSERT_EQ(::tcflow(pty.slave(), TCOON), 0);
+    port.Write("AFTER");
+    const std::string expected = std::string(GetParam().pieceStillSent, 'q') + "AFTER";
+    EXPECT_EQ(readMaster(pty, expected.size()), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Abort, CommDevicePurgeWrite,
+                         ::testing::Values(PurgeWriteCase{true, 0}, PurgeWriteCase{false, 256}));
+
+TEST_F(CommDevice, AClosedPortQueuesWritesButSendsAndReadsNothing) {
+    EXPECT_FALSE(port.Active());
+    EXPECT_EQ(port.Write("PF\n"), 3u);
+    EXPECT_EQ(port.QueuedForSending(), 3u);
+    char buf[8];
+    EXPECT_EQ(port.Read(buf, sizeof buf), 0u);
+    port.PurgeWrite(true);  // does nothing while closed
+    EXPECT_EQ(port.QueuedForSending(), 3u);
+    // A full ring takes no more.
+    EXPECT_EQ(port.Write(std::string(9000, 'x')), 8191u - 3u);
+    port.Open();  // opens with empty rings: the old bytes are never sent
+    EXPECT_EQ(port.QueuedForSending(), 0u);
+    port.Write("X");
+    EXPECT_EQ(readMaster(pty, 1), "X");
+}
+
+TEST_F(CommDevice, AMissingDeviceFailsTheOpenOnceAndStaysClosed) {
+    for (const auto& path : {std::string("/dev/no-such-printer-port"), std::string()}) {
+        TCommDevice missing;
+        missing.SetDevicePath(path);
+        missing.SetPort(999);  // with no path: /dev/ttyS998
+        try {
+            missing.Open();
+            FAIL() << "open succeeded";
+        } catch (const ECommError& e) {
+            EXPECT_STREQ(e.what(), "Cannot open COM port");
+            EXPECT_EQ(e.code(), CommErrorCode::OpenPort);
+        }
+        EXPECT_FALSE(missing.Active());
+        char buf[4];
+        EXPECT_EQ(missing.Read(buf, 4), 0u);
+    }
+}
+
+TEST_F(CommDevice, ASecondPortOnTheSameDeviceIsRefused) {
+    port.Open();
+    TCommDevice other;
+    other.SetDevicePath(pty.slavePath());
+    EXPECT_THROW(other.Open(), ECommError);
+    port.Close();
+    EXPECT_NO_THROW(other.Open());
+}
+
+TEST_F(CommDevice, SettingsTakeEffectAtTheNextOpen) {
+    port.Open();
+    port.SetBaudRate(115200);
+    EXPECT_FALSE(port.Active());  // a setting closes an open port
+    port.Open();
+    termios t{};
+    ASSERT_EQ(::tcgetattr(pty.slave(), &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B115200));
+}
+
+TEST_F(CommDevice, OneAndAHalfStopBitsAreLoggedAtOpen) {
+    std::vector<std::string> log;
+    port.SetOnLog([&](const std::string& line) { log.push_back(line); });
+    port.SetStopBits(StopBits::OneAndHalf);
+    port.Open();
+    EXPECT_EQ(log, std::vector<std::string>{kOneAndHalfStopBitsNote});
+    termios t{};
+    ASSERT_EQ(::tcgetattr(pty.slave(), &t), 0);
+    EXPECT_TRUE(t.c_cflag & CSTOPB);
+}
+
+TEST_F(CommDevice, AHangUpIsNoticedAndTheStopStaysPrompt) {
+    port.Open();
+    pty.closeMaster();
+    ASSERT_TRUE(eventually([&] { return port.LineGone(); }));
+    EXPECT_EQ(port.Write("PF\n"), 3u);
+    EXPECT_NO_THROW(port.Close());
+    EXPECT_FALSE(port.Active());
+}
+
+TEST(CommErrorMessages, EveryCodeHasItsText) {
+    EXPECT_EQ(commErrorMessage(1), "Out of memory");
+    EXPECT_EQ(commErrorMessage(4), "Cannot open COM port");
+    EXPECT_EQ(commErrorMessage(8), "Cannot set COM port parameters");
+    EXPECT_EQ(commErrorMessage(9), "Cannot create COM port asynchronize read event");
+    EXPECT_EQ(commErrorMessage(14), "Cannot close COM port write thread");
+    EXPECT_EQ(commErrorMessage(0), "Unknown error");
+    EXPECT_EQ(commErrorMessage(15), "Unknown error");
+}
