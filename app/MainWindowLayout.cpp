@@ -51,7 +51,7 @@ const std::vector<Entry> kControls = {
     {Kind::Edit, "Edit48", {0, 0, 0, 0}, "1200"},
 };
 
-const Font kFixedsys{"Fixedsys", 15, false, colors::Black};
+const Font kFixedsys{"Fixedsys", 13, false, colors::Black};
 
 }  // namespace
 

@@ -245,7 +245,7 @@ void FormWindow::build(ui::Control& c) {
     w->setObjectName(text(c.name()));
     w->setGeometry(c.rect().left, c.rect().top, c.rect().width, c.rect().height);
     widgets_[c.name()] = w;
-    for (auto what : {ui::Change::Text, ui::Change::Font, ui::Change::Color, ui::Change::Lines,
+    for (auto what : {ui::Change::Font, ui::Change::Text, ui::Change::Color, ui::Change::Lines,
                       ui::Change::Checked, ui::Change::ItemIndex})
         updateWidget(c, what);
     w->setVisible(c.visible());

@@ -34,14 +34,20 @@ void onSignal(int) {
     [[maybe_unused]] auto n = ::write(signalPipe[1], &c, 1);
 }
 
-// SIGTERM and SIGINT close the main window the ordinary way.
-void closeOnSignals(platform::EventLoop& loop, const std::function<void()>& close) {
+// SIGTERM and SIGINT are caught from the first moment and noted in a pipe, so one that
+// comes during start-up still ends the program the ordinary way once the loop runs.
+void catchSignals() {
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
     struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
+}
+
+// The main window closes the ordinary way on those signals.
+void closeOnSignals(platform::EventLoop& loop, const std::function<void()>& close) {
+    if (signalPipe[0] < 0) return;
     loop.watchFd(signalPipe[0], platform::FdEvent::Read, [close](platform::FdEvent) {
         char buf[16];
         while (::read(signalPipe[0], buf, sizeof buf) > 0) {
@@ -84,6 +90,7 @@ int runHeadless(int argc, char** argv, const app::Options& o) {
     closeOnSignals(loop, close);
     form.FormCreate();
     form.FormShow();
+    platform::debugOutput("touchcal: ready");
     loop.run();
     close();
     return 0;
@@ -109,6 +116,7 @@ int runWindow(int argc, char** argv, const app::Options& o) {
     closeOnSignals(loop, [&] { window.close(); });
     form.FormCreate();
     window.show();
+    platform::debugOutput("touchcal: ready");
     loop.run();
     return 0;
 }
@@ -136,6 +144,7 @@ int main(int argc, char** argv) {
     // Another copy runs already: leave it alone and end quietly.
     static platform::InstanceLock lock("RodudOvevezadizeRA");
     if (!lock.owned()) return 0;
+    catchSignals();
 
     try {
         if (o.headless) return runHeadless(argc, argv, o);

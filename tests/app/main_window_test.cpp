@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "AppFixture.h"
+#include "app/HeadlessLog.h"
+
+using namespace tc;
+using namespace std::chrono_literals;
+using tc::testing::AppFixture;
+
+TEST_F(AppFixture, StartsWithTheInitialIndicatorsAndStoppedTimers) {
+    auto& f = start();
+    EXPECT_EQ(f.LabelDevice.text(), "Device: PlugOut");
+    EXPECT_EQ(f.LabelEPROM.text(), "EPROM: None");
+    EXPECT_EQ(f.LabelChecksum.text(), "Checksum: Fail");
+    EXPECT_EQ(f.Label9.text(), "----");
+    EXPECT_EQ(f.Label10.text(), "----");
+    EXPECT_EQ(f.Label6.text(), "Label6");
+    EXPECT_EQ(f.CoolTrayIcon1.index(), 0);
+    EXPECT_EQ(f.suiRadioGroup1.itemIndex(), 1);
+    EXPECT_EQ(f.suiEdit9.text(), "4096");
+    EXPECT_EQ(f.Edit49.text(), "A");
+    EXPECT_EQ(f.suiForm1.text(), "Duved Adevavevuvo VA V_20091222_SP_6");
+    EXPECT_FALSE(f.Memo5.visible());
+    EXPECT_EQ(f.Memo5.lines().front(), "No Open Short");
+    for (auto* t : {&f.Timer1, &f.Timer3, &f.Timer5, &f.Timer6, &f.Timer7}) EXPECT_FALSE(t->enabled());
+    EXPECT_EQ(f.Timer1.interval(), 100ms);
+    EXPECT_EQ(f.Timer3.interval(), 1000ms);
+    EXPECT_EQ(f.Timer5.interval(), 1ms);
+    EXPECT_EQ(f.Timer6.interval(), 5000ms);
+    EXPECT_EQ(f.Timer7.interval(), 200ms);
+    for (int i = 0; i < app::kMaxLines; ++i) {
+        EXPECT_EQ(f.RowRangeEdits[i]->rect(), (ui::Rect{560, 32 + 17 * i, 180, 17}));
+        EXPECT_EQ(f.ColumnRangeEdits[i]->rect(), (ui::Rect{744, 32 + 17 * i, 180, 17}));
+        EXPECT_TRUE(f.RowRangeEdits[i]->visible());
+    }
+}
+
+TEST_F(AppFixture, LampIsGreenDuringABurstAndRed100msAfterTheLastReport) {
+    auto& f = start();
+    f.LampControllerFound();
+    int lampChanges = 0;
+    struct Counter : ui::Observer {
+        int& n;
+        explicit Counter(int& c) : n(c) {}
+        void changed(ui::Control&, ui::Change) override { ++n; }
+    } counter(lampChanges);
+    f.CoolTrayIcon1.addObserver(&counter);
+    for (int i = 0; i < 20; ++i) {  // a report every 5 ms for 100 ms
+        f.LampReportAccepted();
+        loop.advance(5ms);
+        EXPECT_EQ(f.CoolTrayIcon1.index(), 2);
+    }
+    EXPECT_EQ(lampChanges, 1);  // the green image is set once, not per report
+    loop.advance(94ms);
+    EXPECT_EQ(f.CoolTrayIcon1.index(), 2);
+    loop.advance(1ms);
+    EXPECT_EQ(f.CoolTrayIcon1.index(), 1);
+    EXPECT_FALSE(f.Timer1.enabled());
+    f.CoolTrayIcon1.removeObserver(&counter);
+}
+
+TEST_F(AppFixture, KeyPreviewRunsClearOnCOnly) {
+    auto& f = start();
+    for (char key : {'x', 'd', 'C', 'c'}) {
+        f.Memo5.setVisible(true);
+        f.Form1.onKeyPress(key);
+        EXPECT_EQ(f.Memo5.visible(), key != 'c' && key != 'C') << key;
+    }
+}
+
+TEST_F(AppFixture, LampDoubleClickHidesAndShowsTheWindow) {
+    auto& f = start();
+    f.CoolTrayIcon1.onDblClick();
+    EXPECT_FALSE(f.Form1.visible());
+    f.CoolTrayIcon1.onDblClick();
+    EXPECT_TRUE(f.Form1.visible());
+}
+
+TEST_F(AppFixture, Memo1KeepsABoundedNumberOfLines) {
+    auto& f = start();
+    for (int i = 0; i < 6000; ++i) f.Memo1.add("line " + std::to_string(i));
+    EXPECT_EQ(f.Memo1.lines().size(), 5000u);
+    EXPECT_EQ(f.Memo1.lines().front(), "line 1000");
+}
+
+TEST_F(AppFixture, HeadlessLogShowsWhatTheOperatorWouldSee) {
+    std::ostringstream out;
+    form = std::make_unique<app::TForm1>(loop, app::AppPaths{dir, dir});
+    app::HeadlessLog log(form->Form1, loop, out);
+    loop.setErrorSink([&](const std::string& e) { log.error(e); });
+    form->FormCreate();
+    form->LabelDevice.setText("Device: PlugIn");
+    form->LampControllerFound();
+    loop.reportError("'x' is not a valid integer value");
+    const std::string s = out.str();
+    EXPECT_NE(s.find("2026-12-10 09:30:00.000 PORT NO : 1\n"), std::string::npos) << s;
+    EXPECT_NE(s.find(" LabelDevice: Device: PlugIn\n"), std::string::npos);
+    EXPECT_NE(s.find(" lamp: red\n"), std::string::npos);
+    EXPECT_NE(s.find(" error: 'x' is not a valid integer value\n"), std::string::npos);
+}

@@ -1,0 +1,89 @@
+// Starts the real program as a child process and reads what it writes to standard error.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace tc::testing {
+
+class Process {
+public:
+    Process(std::vector<std::string> args, std::vector<std::string> env) {
+        int err[2];
+        if (::pipe2(err, O_CLOEXEC) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(err[1], 2);
+            ::dup2(err[1], 1);
+            std::vector<char*> argv, envp;
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            for (auto& e : env) envp.push_back(e.data());
+            envp.push_back(nullptr);
+            ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
+        }
+        ::close(err[1]);
+        fd_ = err[0];
+    }
+    ~Process() {
+        if (pid_ > 0 && !exited_) {
+            ::kill(pid_, SIGKILL);
+            wait(std::chrono::seconds(5));
+        }
+        if (fd_ >= 0) ::close(fd_);
+    }
+
+    // Reads output until `needle` has appeared or the time is up.
+    bool waitForOutput(const std::string& needle, std::chrono::milliseconds limit) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (output_.find(needle) == std::string::npos) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                end - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || !readSome(int(left.count()))) return false;
+        }
+        return true;
+    }
+    // Exit code, or -1 when it did not end in time (-signal when a signal ended it).
+    int wait(std::chrono::milliseconds limit) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            int status = 0;
+            const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+            if (r == pid_) {
+                exited_ = true;
+                while (readSome(0)) {
+                }
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+            }
+            if (std::chrono::steady_clock::now() > end) return -1000;
+            readSome(20);
+        }
+    }
+    void signal(int sig) { ::kill(pid_, sig); }
+    const std::string& output() const { return output_; }
+
+private:
+    bool readSome(int timeoutMs) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) <= 0) return false;
+        char buf[4096];
+        const ssize_t n = ::read(fd_, buf, sizeof buf);
+        if (n <= 0) return false;
+        output_.append(buf, std::size_t(n));
+        return true;
+    }
+    pid_t pid_ = -1;
+    int fd_ = -1;
+    bool exited_ = false;
+    std::string output_;
+};
+
+}  // namespace tc::testing

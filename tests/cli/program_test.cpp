@@ -1,0 +1,75 @@
+// The program as a process: its command line, one copy per session, a clean end on a
+// signal.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "ProcessRunner.h"
+
+using tc::testing::Process;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Program : ::testing::Test {
+    std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                ("touchcal-cli-" + std::to_string(::getpid()));
+    void SetUp() override {
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir / "run");
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+    std::vector<std::string> env() const {
+        return {"XDG_RUNTIME_DIR=" + (dir / "run").string(), "QT_QPA_PLATFORM=offscreen",
+                "PATH=/usr/bin:/bin"};
+    }
+    Process start(std::vector<std::string> args) {
+        args.insert(args.begin(), TOUCHCAL_BINARY);
+        return Process(args, env());
+    }
+    Process headless() { return start({"--headless", "--workdir", (dir / "work").string()}); }
+};
+
+}  // namespace
+
+TEST_F(Program, CommandLine) {
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* says;
+    } cases[] = {
+        {{"--bogus"}, 2, "usage: touchcal"},
+        {{"--port"}, 2, "usage: touchcal"},
+        {{"--port", "70000"}, 2, "--port needs a number"},
+        {{"--help"}, 0, "--workdir DIR"},
+        {{"--version"}, 0, "V_20091222_SP_6"},
+    };
+    for (const auto& c : cases) {
+        auto p = start(c.args);
+        EXPECT_EQ(p.wait(10s), c.exitCode) << c.args[0];
+        EXPECT_NE(p.output().find(c.says), std::string::npos) << p.output();
+    }
+}
+
+TEST_F(Program, ASecondCopyEndsAtOnceAndTheFirstRunsOn) {
+    auto first = headless();
+    ASSERT_TRUE(first.waitForOutput("Open Times : 0", 20s)) << first.output();
+    auto second = headless();
+    EXPECT_EQ(second.wait(10s), 0);
+    EXPECT_EQ(second.output(), "");  // no window, no message
+    first.signal(SIGTERM);
+    EXPECT_EQ(first.wait(10s), 0);
+}
+
+TEST_F(Program, AKilledCopyDoesNotBlockTheNextStart) {
+    {
+        auto killed = headless();
+        ASSERT_TRUE(killed.waitForOutput("Open Times : 0", 20s));
+        killed.signal(SIGKILL);
+        EXPECT_EQ(killed.wait(10s), -SIGKILL);
+    }
+    auto next = headless();
+    EXPECT_TRUE(next.waitForOutput("Open Times", 20s)) << next.output();
+    next.signal(SIGINT);
+    EXPECT_EQ(next.wait(10s), 0);
+}

@@ -1,0 +1,157 @@
+// The real window, built offscreen from the main window's description.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "../app/AppFixture.h"
+#include "qt/FormWindow.h"
+
+using namespace tc;
+
+namespace {
+
+QApplication& application() {
+    static int argc = 1;
+    static char name[] = "test";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    return app;
+}
+
+struct MainWindow : tc::testing::AppFixture {
+    std::unique_ptr<qt::FormWindow> window;
+    void SetUp() override {
+        application();
+        start();
+        window = std::make_unique<qt::FormWindow>(form->Form1, loop, /*allowTray=*/false);
+        window->show();
+        QApplication::processEvents();
+    }
+    template <class W>
+    W* widget(const char* name) {
+        return qobject_cast<W*>(window->widgetFor(name));
+    }
+    QRect placeOf(const char* name) {
+        QWidget* w = window->widgetFor(name);
+        return QRect(w->mapTo(window.get(), QPoint(0, 0)), w->size());
+    }
+};
+
+}  // namespace
+
+TEST_F(MainWindow, EveryNamedControlIsInItsPlaceWithItsText) {
+    EXPECT_EQ(window->size(), QSize(1080, 616));
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());  // fixed border
+    EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(window->pos(), QPoint(0, 0));
+
+    struct Expect {
+        const char* name;
+        QRect place;
+        const char* text;
+    } expected[] = {
+        {"Image1", {8, 31, 537, 466}, nullptr},
+        {"Memo1", {9, 504, 512, 105}, nullptr},
+        {"Label6", {560, 552, 152, 56}, "Label6"},
+        {"suiForm1", {0, 0, 1080, 26}, "Duved Adevavevuvo VA V_20091222_SP_6"},
+        {"Button4", {928, 224, 137, 25}, "Read"},
+        {"BtWriteROM", {928, 252, 137, 25}, "Update"},
+        {"Button1", {928, 280, 137, 25}, "Clear"},
+        {"suiButton8", {928, 308, 137, 25}, "Default"},
+        {"suiEdit9", {928, 336, 137, 21}, "4096"},
+        {"suiButton1", {928, 360, 137, 25}, "set ADC Max"},
+        {"suiButton3", {928, 388, 137, 25}, "save data"},
+        {"suiButton4", {928, 416, 137, 25}, "Draw"},
+        {"CheckBox1", {928, 444, 137, 17}, "RAW"},
+        {"suiButton5", {928, 464, 137, 25}, "BarCode Print"},
+        {"Label7", {928, 500, 56, 16}, "PID : "},
+        {"Label9", {984, 500, 80, 16}, "----"},
+        {"Label8", {928, 520, 56, 16}, "VID : "},
+        {"Label10", {984, 520, 80, 16}, "----"},
+        {"LabelDevice", {936, 126, 125, 16}, "Device: PlugOut"},
+        {"LabelEPROM", {936, 144, 125, 16}, "EPROM: None"},
+        {"LabelChecksum", {936, 162, 125, 16}, "Checksum: Fail"},
+        {"RowRangeEdit0", {560, 32, 180, 17}, ""},
+        {"RowRangeEdit29", {560, 32 + 17 * 29, 180, 17}, ""},
+        {"ColumnRangeEdit0", {744, 32, 180, 17}, ""},
+        {"ColumnRangeEdit29", {744, 32 + 17 * 29, 180, 17}, ""},
+    };
+    for (const auto& e : expected) {
+        QWidget* w = window->widgetFor(e.name);
+        ASSERT_NE(w, nullptr) << e.name;
+        EXPECT_EQ(placeOf(e.name), e.place) << e.name;
+        EXPECT_TRUE(w->isVisible()) << e.name;
+        if (!e.text) continue;
+        QString shown;
+        if (auto* l = qobject_cast<QLabel*>(w)) shown = l->text();
+        if (auto* b = qobject_cast<QPushButton*>(w)) shown = b->text();
+        if (auto* c = qobject_cast<QCheckBox*>(w)) shown = c->text();
+        if (auto* le = qobject_cast<QLineEdit*>(w)) shown = le->text();
+        EXPECT_EQ(shown.toStdString(), e.text) << e.name;
+    }
+    EXPECT_EQ(widget<QGroupBox>("suiGroupBox1")->title(), "Status");
+    EXPECT_EQ(widget<QGroupBox>("suiRadioGroup1")->title(), "DeBug Mode");
+    EXPECT_TRUE(window->findChild<QRadioButton*>("suiRadioGroup1.1")->isChecked());
+    EXPECT_FALSE(widget<QCheckBox>("CheckBox1")->isChecked());
+    for (const char* hidden : {"Memo5", "Memo6"}) EXPECT_FALSE(window->widgetFor(hidden)->isVisible());
+    for (const char* holder : {"Memo2", "Edit49", "Edit52", "Edit48"})
+        EXPECT_EQ(window->widgetFor(holder), nullptr) << holder;
+    auto* log = widget<QPlainTextEdit>("Memo1");
+    EXPECT_EQ(log->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(log->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_TRUE(log->toPlainText().startsWith("PORT NO : 1\n"));
+    EXPECT_TRUE(widget<QLabel>("Label6")->font().bold());
+    EXPECT_EQ(widget<QLabel>("Label6")->font().pixelSize(), 48);
+
+    // The screenshot is kept for a person to look at.
+    const char* artefacts = std::getenv("TOUCHCAL_ARTEFACTS");
+    const std::filesystem::path folder = artefacts ? artefacts : ".";
+    std::filesystem::create_directories(folder);
+    EXPECT_TRUE(window->grab().save(QString::fromStdString((folder / "main-window.png").string())));
+}
+
+TEST_F(MainWindow, WithoutANotificationAreaTheLampShowsInTheStatusBoxAndFollowsTheModel) {
+    EXPECT_FALSE(window->lampInTray());
+    auto* lamp = widget<QLabel>("CoolTrayIcon1");
+    ASSERT_NE(lamp, nullptr);
+    EXPECT_EQ(lamp->parentWidget(), window->widgetFor("suiGroupBox1"));
+    auto pixel = [&] { return lamp->pixmap().toImage().pixelColor(16, 16); };
+    const QColor grey = pixel();
+    form->LampControllerFound();
+    EXPECT_GT(pixel().red(), pixel().green());
+    form->LampReportAccepted();
+    EXPECT_GT(pixel().green(), pixel().red());
+    EXPECT_NE(grey, pixel());
+}
+
+TEST_F(MainWindow, TypingCIntoAnEditRunsClearAndKeepsTheCharacter) {
+    form->Memo5.setVisible(true);
+    auto* edit = widget<QLineEdit>("suiEdit9");
+    window->activateWindow();
+    edit->setFocus();
+    edit->clear();
+    QTest::keyClicks(edit, "C");
+    EXPECT_EQ(edit->text(), "C");
+    EXPECT_EQ(form->suiEdit9.text(), "C");  // the model follows what is typed
+    EXPECT_FALSE(form->Memo5.visible());
+}
+
+TEST_F(MainWindow, ModelChangesReachTheWidgets) {
+    form->LabelDevice.setText("Device: PlugIn");
+    form->Memo1.add("a new line");
+    form->RowRangeEdits[3]->setVisible(false);
+    EXPECT_EQ(widget<QLabel>("LabelDevice")->text(), "Device: PlugIn");
+    EXPECT_TRUE(widget<QPlainTextEdit>("Memo1")->toPlainText().endsWith("a new line"));
+    EXPECT_FALSE(window->widgetFor("RowRangeEdit3")->isVisible());
+}
