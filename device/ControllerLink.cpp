@@ -1,0 +1,160 @@
+#include "device/ControllerLink.h"
+
+#include <algorithm>
+
+#include "device/ControllerIds.h"
+#include "platform/Convert.h"
+
+namespace tc::device {
+
+bool RawBlockStore::store(std::size_t block, std::span<const std::uint8_t> data) {
+    if (block >= SlotCount) return false;
+    const std::size_t n = std::min(data.size(), SlotSize);
+    std::copy_n(data.begin(), n, bytes_.begin() + block * SlotSize);
+    return true;
+}
+
+ControllerLink::ControllerLink(HidCtrl& ctrl, ControllerView& view) : ctrl_(ctrl), view_(view) {}
+
+ControllerLink::~ControllerLink() {
+    if (!connected_) return;
+    ctrl_.setOnEnumerate({});
+    ctrl_.setOnDeviceChange({});
+    ctrl_.setOnDeviceUnplug({});
+    ctrl_.setOnDeviceData({});
+}
+
+void ControllerLink::ConnectHandlers() {
+    connected_ = true;
+    ctrl_.setOnEnumerate([this](HidDevice& d, int i) { return HidCtrlEnumerate(d, i); });
+    ctrl_.setOnDeviceChange([this] { HidCtrlDeviceChange(); });
+    ctrl_.setOnDeviceUnplug([this](HidDevice& d) { HidCtrlDeviceUnplug(&d); });
+    ctrl_.setOnDeviceData([this](HidDevice& d, std::uint8_t id, std::span<const std::uint8_t> b) {
+        HidCtrlDeviceData(d, id, b);
+    });
+}
+
+bool ControllerLink::IsFeatureInterface(HidDevice* device) {
+    if (!device) return false;
+    if (featureDevice_) return device == featureDevice_;
+    auto qualifies = [&] {
+        const HidCaps caps = device->GetCaps();
+        if (caps.usage != CommandUsage || caps.usagePage != CommandUsagePage) return false;
+        // Identification puts the controller into test mode; whether it took the report
+        // does not matter here.
+        SendFeatureReport(device, featureReport(Command::TestMode, 0));
+        return true;
+    };
+    for (const IdPair& p : FeatureInterfaceIds)
+        if (device->VendorID() == p.vendorId && device->ProductID() == p.productId && qualifies())
+            return true;
+    return inFamily(device->VendorID(), device->ProductID()) && qualifies();
+}
+
+bool ControllerLink::IsDataInterface(HidDevice* device) {
+    if (!device) return false;
+    if (dataDevice_) return device == dataDevice_;
+    auto qualifies = [&] {
+        return device->GetCaps().inputReportByteLength == DataInputReportLength;
+    };
+    for (const IdPair& p : DataInterfaceIds)
+        if (device->VendorID() == p.vendorId && device->ProductID() == p.productId && qualifies())
+            return true;
+    return inFamily(device->VendorID(), device->ProductID()) && qualifies();
+}
+
+bool ControllerLink::HidCtrlEnumerate(HidDevice& device, int index) {
+    if (IsFeatureInterface(&device) && !featureDevice_)
+        ctrl_.CheckOutByIndex(featureDevice_, index);
+    if (!IsDataInterface(&device)) return true;
+    if (!dataDevice_) ctrl_.CheckOutByIndex(dataDevice_, index);
+    if (!dataDevice_ || !dataDevice_->PluggedIn()) return true;
+    view_.SetLampIndex(1);
+    view_.SetLabelDevice("Device: PlugIn");
+    SendOutputReport();
+    view_.SetLabel9(platform::intToHex(dataDevice_->ProductID(), 4));
+    view_.SetLabel10(platform::intToHex(dataDevice_->VendorID(), 4));
+    return true;
+}
+
+void ControllerLink::HidCtrlDeviceChange() {
+    if (!view_.ApplicationTerminating()) ctrl_.Enumerate();
+}
+
+void ControllerLink::HidCtrlDeviceUnplug(HidDevice* device) {
+    if (view_.ApplicationTerminating()) return;
+    if (!dataDevice_) {
+        // A command interface held without a data interface would otherwise stay held
+        // after it has gone, and the returning controller would never be found again.
+        if (featureDevice_ && (device == featureDevice_ || !featureDevice_->PluggedIn()))
+            ctrl_.CheckIn(featureDevice_);
+        return;
+    }
+    ctrl_.CheckIn(dataDevice_);
+    ctrl_.CheckIn(featureDevice_);
+    view_.SetLampIndex(0);
+    view_.AppendLog("Device: PlugOut");
+    view_.SetLabelDevice("Device: PlugOut");
+    view_.SetLabelEPROM("EPROM: None");
+    view_.SetLabelChecksum("Checksum: Fail");
+}
+
+void ControllerLink::HidCtrlDeviceData(HidDevice&, std::uint8_t,
+                                       std::span<const std::uint8_t> data) {
+    if (view_.ApplicationTerminating() || !dataDevice_ || !dataDevice_->PluggedIn() ||
+        view_.ReportsBlocked())
+        return;
+    // A report without data bytes has no flag byte to read.
+    if (data.empty()) return;
+    const std::uint8_t flags = data[0];
+    view_.SetLabelEPROM(flags & FlagEpromPresent ? "EPROM: Find" : "EPROM: None");
+    view_.SetLabelChecksum(flags & FlagChecksumFailed ? "Checksum: Fail" : "Checksum: Pass");
+    switch (ReportKind(flags & KindMask)) {
+        case ReportKind::RawBlock:
+            // A block without a number, or with one that has no slot, is dropped.
+            if (data.size() > RawBlockNumberByte &&
+                rawBlocks_.store(data[RawBlockNumberByte], data))
+                view_.EnableTimer3();
+            break;
+        case ReportKind::RomResult:
+            if (view_.RomResult(data)) return;
+            break;
+        case ReportKind::TestSample: {
+            std::copy_n(data.begin(), std::min(data.size(), testData_.size()), testData_.begin());
+            const int v = view_.Edit52Index();
+            // An index outside the buffer names no marker byte: no sample.
+            samplePending_ =
+                v >= 0 && std::size_t(v) < testData_.size() && testData_[std::size_t(v)] != 0;
+            break;
+        }
+        default:
+            break;
+    }
+    if (view_.LampIndex() != 2) view_.SetLampIndex(2);
+    view_.RestartTimer1();
+}
+
+bool ControllerLink::SendOutputReport() {
+    if (!dataDevice_ || !dataDevice_->PluggedIn()) return false;
+    const CommandReport report = outputReport();
+    std::size_t written = 0;
+    return dataDevice_->WriteFile(report, written);
+}
+
+bool ControllerLink::SendFeatureReport(HidDevice* device, const CommandReport& report) {
+    return device && device->SetFeature(report);
+}
+
+bool ControllerLink::SendFeatureCommand(Command command, std::uint8_t argument) {
+    return SendFeatureReport(featureDevice_, featureReport(command, argument));
+}
+
+void ControllerLink::suiRadioGroup1Click() {
+    if (!featureDevice_) return;
+    if (view_.DebugModeItemIndex() == 0)
+        SendFeatureCommand(Command::NormalMode, 0);
+    else
+        SendFeatureCommand(Command::TestMode, 0);
+}
+
+}  // namespace tc::device

@@ -1,0 +1,412 @@
+#include "sim/hid/VirtualController.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/hid/ReportDescriptor.h"
+
+namespace tc::sim::hid {
+
+using platform::hid::HidCaps;
+using platform::hid::HidConnection;
+using platform::hid::HidInterfaceInfo;
+using platform::hid::ReportSink;
+
+namespace {
+
+// Vendor-defined data interface without report IDs: 63 input bytes (64 with the report ID
+// byte the layer puts in front) and 8 output bytes (9 with report ID 0).
+constexpr std::uint8_t DataDesc[] = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00,
+                                     0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x3F, 0x09, 0x01,
+                                     0x81, 0x02, 0x95, 0x08, 0x09, 0x01, 0x91, 0x02, 0xC0};
+
+// Touch screen in the digitizer page: report 1 carries the touch, feature report 6 the
+// commands (8 bytes after the report ID).
+constexpr std::uint8_t CommandDesc[] = {
+    0x05, 0x0D, 0x09, 0x04, 0xA1, 0x01, 0x85, 0x01, 0x09, 0x22, 0xA1, 0x02, 0x09, 0x42,
+    0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x01, 0x81, 0x02, 0x75, 0x07, 0x95, 0x01,
+    0x81, 0x03, 0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x15, 0x00, 0x26, 0xFF, 0x0F, 0x75,
+    0x10, 0x95, 0x02, 0x81, 0x02, 0xC0, 0x85, 0x06, 0x06, 0x00, 0xFF, 0x09, 0x02, 0x15,
+    0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x08, 0xB1, 0x02, 0xC0};
+
+// A boot keyboard: the unrelated device.
+constexpr std::uint8_t KeyboardDesc[] = {
+    0x05, 0x01, 0x09, 0x06, 0xA1, 0x01, 0x05, 0x07, 0x19, 0xE0, 0x29, 0xE7, 0x15, 0x00, 0x25, 0x01,
+    0x75, 0x01, 0x95, 0x08, 0x81, 0x02, 0x95, 0x01, 0x75, 0x08, 0x81, 0x01, 0x95, 0x05, 0x75, 0x01,
+    0x05, 0x08, 0x19, 0x01, 0x29, 0x05, 0x91, 0x02, 0x95, 0x01, 0x75, 0x03, 0x91, 0x01, 0x95, 0x06,
+    0x75, 0x08, 0x15, 0x00, 0x25, 0x65, 0x05, 0x07, 0x19, 0x00, 0x29, 0x65, 0x81, 0x00, 0xC0};
+
+constexpr std::uint16_t KeyboardVendor = 0x04D9;
+constexpr std::uint16_t KeyboardProduct = 0x1603;
+constexpr std::size_t ReportLength = 64;  // report ID byte + 63 data bytes
+constexpr std::size_t BacklogLimit = 64;  // what a hidraw reader's queue holds
+
+const char* portName(Port p) {
+    switch (p) {
+        case Port::Data:
+            return "data";
+        case Port::Command:
+            return "command";
+        default:
+            return "extra";
+    }
+}
+
+std::uint64_t mix(std::uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+}  // namespace
+
+class VirtualController::Connection final : public HidConnection {
+public:
+    Connection(VirtualController& c, Port port, unsigned generation, bool readWrite)
+        : c_(c), alive_(c.alive_), port_(port), generation_(generation), readWrite_(readWrite) {}
+    ~Connection() override { stopReports(); }
+
+    bool readWrite() const override { return readWrite_; }
+    bool setFeature(std::span<const std::uint8_t> r) override {
+        return live() && readWrite_ && c_.onFeature(port_, r);
+    }
+    bool write(std::span<const std::uint8_t> r) override {
+        return live() && readWrite_ && c_.onOutput(port_, r);
+    }
+    bool pushesReports() const override { return true; }
+    void startReports(ReportSink sink) override {
+        if (!live() || sinkId_) return;
+        sinkId_ = c_.nextSink_++;
+        c_.state(port_).sinks[sinkId_] = std::move(sink);
+    }
+    void stopReports() override {
+        if (sinkId_ && alive_.lock()) c_.state(port_).sinks.erase(sinkId_);
+        sinkId_ = 0;
+    }
+
+private:
+    bool live() const { return alive_.lock() && c_.alive(port_, generation_); }
+
+    VirtualController& c_;
+    std::weak_ptr<char> alive_;
+    Port port_;
+    unsigned generation_;
+    bool readWrite_;
+    std::uint64_t sinkId_ = 0;
+};
+
+std::span<const std::uint8_t> VirtualController::dataDescriptor() {
+    return DataDesc;
+}
+std::span<const std::uint8_t> VirtualController::commandDescriptor() {
+    return CommandDesc;
+}
+std::span<const std::uint8_t> VirtualController::keyboardDescriptor() {
+    return KeyboardDesc;
+}
+
+VirtualController::VirtualController(platform::EventLoop& loop, Scenario scenario)
+    : loop_(loop), scenario_(std::move(scenario)) {
+    scenario_.rows = std::clamp(scenario_.rows, 1, MaxLines);
+    scenario_.columns = std::clamp(scenario_.columns, 1, MaxLines);
+    scenario_.sampleRate = std::clamp(scenario_.sampleRate, 1, 1000);
+    eeprom_.rows = std::uint8_t(scenario_.rows);
+    eeprom_.columns = std::uint8_t(scenario_.columns);
+    eeprom_.reference = scenario_.reference;
+    for (std::size_t i = 0; i < MaxLines; ++i) {
+        const auto& r = scenario_.rowLines[i];
+        const auto& c = scenario_.columnLines[i];
+        eeprom_.rowMin[i] = r.min;
+        eeprom_.rowGain[i] = gainCodeFor(scenario_.reference, r.min, r.max);
+        eeprom_.colMin[i] = c.min;
+        eeprom_.colGain[i] = gainCodeFor(scenario_.reference, c.min, c.max);
+    }
+    pending_ = eeprom_;
+    ports_[0].plugged = ports_[1].plugged = true;
+    ports_[2].plugged = scenario_.extraDevice;
+    for (const PlugEvent& e : scenario_.events)
+        after(e.at, [this, e] { e.plugIn ? plug(e.port) : unplug(e.port); });
+}
+
+VirtualController::~VirtualController() {
+    for (auto& [id, task] : oneShots_) loop_.stopTimer(id);
+    if (streamTimer_) loop_.stopTimer(streamTimer_);
+}
+
+std::vector<HidInterfaceInfo> VirtualController::enumerate() {
+    std::vector<HidInterfaceInfo> out;
+    for (Port p : {Port::Data, Port::Command, Port::Extra}) {
+        const PortState& s = state(p);
+        if (!s.plugged) continue;
+        HidInterfaceInfo info;
+        info.instanceId =
+            std::string("virtual/") + portName(p) + "#" + std::to_string(s.generation);
+        info.path = std::string("virtual:") + portName(p);
+        info.bus = 3;
+        const bool extra = p == Port::Extra;
+        info.vendorId = extra ? KeyboardVendor : scenario_.vendorId;
+        info.productId = extra ? KeyboardProduct : scenario_.productId;
+        const auto desc = p == Port::Data      ? dataDescriptor()
+                          : p == Port::Command ? commandDescriptor()
+                                               : keyboardDescriptor();
+        const auto parsed = platform::hid::parseReportDescriptor(desc);
+        info.caps = parsed.caps;
+        info.numberedReports = parsed.numberedReports;
+        out.push_back(std::move(info));
+    }
+    return out;
+}
+
+std::unique_ptr<HidConnection> VirtualController::open(const HidInterfaceInfo& info) {
+    for (Port p : {Port::Data, Port::Command, Port::Extra}) {
+        const PortState& s = state(p);
+        const std::string id =
+            std::string("virtual/") + portName(p) + "#" + std::to_string(s.generation);
+        if (s.plugged && info.instanceId == id)
+            return std::make_unique<Connection>(*this, p, s.generation,
+                                                !(p == Port::Extra && scenario_.extraAccessOnly));
+    }
+    return nullptr;
+}
+
+void VirtualController::setChangeHandler(std::function<void()> onChange) {
+    onChange_ = std::move(onChange);
+}
+
+bool VirtualController::alive(Port p, unsigned generation) const {
+    const PortState& s = state(p);
+    return s.plugged && s.generation == generation;
+}
+
+void VirtualController::announce() {
+    std::weak_ptr<char> alive = alive_;
+    loop_.post([this, alive] {
+        if (alive.lock() && onChange_) onChange_();
+    });
+}
+
+void VirtualController::plug(Port port) {
+    PortState& s = state(port);
+    if (s.plugged) return;
+    s.plugged = true;
+    ++s.generation;  // a new plug is a new interface instance
+    announce();
+}
+
+void VirtualController::unplug(Port port) {
+    PortState& s = state(port);
+    if (!s.plugged) return;
+    s.plugged = false;
+    s.sinks.clear();
+    announce();
+}
+
+bool VirtualController::plugged(Port port) const {
+    return state(port).plugged;
+}
+
+void VirtualController::injectReport(Port port, std::vector<std::uint8_t> report) {
+    std::weak_ptr<char> alive = alive_;
+    loop_.post([this, alive, port, report = std::move(report)] {
+        if (alive.lock()) emit(port, report);
+    });
+}
+
+void VirtualController::emit(Port p, std::span<const std::uint8_t> report) {
+    // A handler may check the interface in (and so drop its sink) while we deliver.
+    std::vector<std::uint64_t> ids;
+    for (auto& [id, sink] : state(p).sinks) ids.push_back(id);
+    for (std::uint64_t id : ids) {
+        auto& sinks = state(p).sinks;
+        auto it = sinks.find(id);
+        if (it == sinks.end()) continue;
+        ReportSink sink = it->second;
+        sink(report);
+    }
+}
+
+void VirtualController::after(platform::Millis delay, std::function<void()> task) {
+    auto holder = std::make_shared<platform::TimerId>(0);
+    *holder = loop_.startTimer(delay, [this, holder] {
+        loop_.stopTimer(*holder);
+        auto it = oneShots_.find(*holder);
+        if (it == oneShots_.end()) return;
+        auto t = std::move(it->second);
+        oneShots_.erase(it);
+        t();
+    });
+    oneShots_[*holder] = std::move(task);
+}
+
+std::uint8_t VirtualController::flags() const {
+    return std::uint8_t((scenario_.epromPresent ? 0x20 : 0) |
+                        (scenario_.checksumFailed ? 0x10 : 0));
+}
+
+std::vector<std::uint8_t> VirtualController::rawBlock(int n) const {
+    // Report ID 0, then block bytes 0..62: the 7-byte head and up to 28 values. The
+    // block's byte 63 does not fit the 63 data bytes and is not used.
+    std::vector<std::uint8_t> r(ReportLength, 0);
+    std::uint8_t* b = r.data() + 1;
+    b[0] = std::uint8_t(flags() | 5);
+    b[2] = eeprom_.rows;
+    b[3] = eeprom_.columns;
+    b[4] = std::uint8_t(n);
+    b[5] = std::uint8_t(eeprom_.reference & 0xFF);
+    b[6] = std::uint8_t(eeprom_.reference >> 8);
+    const auto& values = n == 0   ? eeprom_.rowMin
+                         : n == 1 ? eeprom_.rowGain
+                         : n == 2 ? eeprom_.colMin
+                                  : eeprom_.colGain;
+    const int count = std::min(n < 2 ? int(eeprom_.rows) : int(eeprom_.columns), 28);
+    for (int i = 0; i < count; ++i) {
+        b[7 + 2 * i] = std::uint8_t(values[std::size_t(i)] & 0xFF);
+        b[8 + 2 * i] = std::uint8_t(values[std::size_t(i)] >> 8);
+    }
+    return r;
+}
+
+bool VirtualController::onOutput(Port p, std::span<const std::uint8_t> report) {
+    if (p != Port::Data || report.size() != 9 || report[0] != 0) return false;
+    outputs_.emplace_back(report.begin(), report.end());
+    return true;
+}
+
+bool VirtualController::onFeature(Port p, std::span<const std::uint8_t> report) {
+    // Only the command interface declares feature report 6, 9 bytes with its ID.
+    if (p != Port::Command || report.size() != 9 || report[0] != 0x06) return false;
+    features_.emplace_back(report.begin(), report.end());
+    const std::uint8_t arg = report[2];
+    switch (report[1]) {
+        case 0x80:
+            stopStream();
+            break;
+        case 0x84:
+            startStream();
+            break;
+        case 0x8A:
+            if (arg < 4 && !scenario_.blockMissing[arg])
+                after(scenario_.latency, [this, arg] { emit(Port::Data, rawBlock(arg)); });
+            break;
+        case 0x86: {
+            const std::size_t i = report[3];
+            if (i >= MaxLines) break;
+            const auto lineMin = std::uint16_t(report[4] | (report[5] << 8));
+            const auto gain = std::uint16_t(report[6] | (report[7] << 8));
+            if (arg == 1) {
+                pending_.rowMin[i] = lineMin;
+                pending_.rowGain[i] = gain;
+            } else {
+                pending_.colMin[i] = lineMin;
+                pending_.colGain[i] = gain;
+            }
+            break;
+        }
+        case 0x88:
+            if (scenario_.epromPresent) eeprom_ = pending_;
+            pending_ = eeprom_;
+            if (scenario_.answerCommit)
+                after(scenario_.commitLatency, [this] {
+                    std::vector<std::uint8_t> r(ReportLength, 0);
+                    r[1] = std::uint8_t(flags() | 4);
+                    emit(Port::Data, r);
+                });
+            break;
+        default:
+            break;  // RawCoordinates and anything else: taken, no answer
+    }
+    return true;
+}
+
+void VirtualController::startStream() {
+    testMode_ = true;
+    if (streamTimer_) return;  // already streaming: the pen goes on where it is
+    streamStart_ = loop_.monotonic();
+    nextSample_ = 0;
+    const auto interval = platform::Millis(std::max(1, 1000 / scenario_.sampleRate));
+    streamTimer_ = loop_.startTimer(interval, [this] { streamTick(); });
+    streamTick();  // the first sample at once
+}
+
+void VirtualController::stopStream() {
+    testMode_ = false;
+    if (streamTimer_) loop_.stopTimer(streamTimer_);
+    streamTimer_ = 0;
+}
+
+void VirtualController::streamTick() {
+    const auto elapsed = std::uint64_t((loop_.monotonic() - streamStart_).count());
+    const std::uint64_t due = elapsed * std::uint64_t(scenario_.sampleRate) / 1000 + 1;
+    std::uint64_t first = nextSample_;
+    // After a long stall the host's queue would have kept only so many.
+    const std::uint64_t last = std::min(due, first + BacklogLimit);
+    nextSample_ = due;
+    std::vector<std::uint8_t> report;
+    for (std::uint64_t k = first; k < last && streamTimer_; ++k) {
+        if (!sampleAt(k, report)) continue;
+        ++samplesSent_;
+        emit(Port::Data, report);
+    }
+}
+
+bool VirtualController::sampleAt(std::uint64_t k, std::vector<std::uint8_t>& report) const {
+    const int n = scenario_.rows, m = scenario_.columns;
+    // The pen's round: top edge left to right, right edge down, bottom edge right to
+    // left, left edge up. Every cell of the perimeter gets the same share of the round.
+    const int cells = std::max(1, 2 * m + 2 * n - 4);
+    const double t = double(k) * 1000.0 / scenario_.sampleRate;
+    const double round = double(scenario_.roundTime.count());
+    const double phase = std::fmod(t, round) / round;
+    int c = std::min(cells - 1, int(phase * cells));
+    int p, q;
+    if (c < m) {
+        p = 1, q = c + 1;
+    } else if ((c -= m) < n - 1) {
+        p = c + 2, q = m;
+    } else if ((c -= n - 1) < m - 1) {
+        p = n, q = m - 1 - c;
+    } else {
+        c -= m - 1;
+        p = n - 1 - c, q = 1;
+    }
+    p = std::clamp(p, 1, n);
+    q = std::clamp(q, 1, m);
+    const PanelLine& row = scenario_.rowLines[std::size_t(p - 1)];
+    const PanelLine& col = scenario_.columnLines[std::size_t(q - 1)];
+    if (row.fault == LineFault::Short || col.fault == LineFault::Short) return false;
+    // An open line is read only near its maximum end.
+    if (row.fault == LineFault::Open && 2 * q > m) return false;
+    if (col.fault == LineFault::Open && 2 * p > n) return false;
+    // A row line's value falls from its maximum at the first column to its minimum at the
+    // last; a column line's from the first row to the last.
+    const double fy = m > 1 ? double(q - 1) / (m - 1) : 0.0;
+    const double fx = n > 1 ? double(p - 1) / (n - 1) : 0.0;
+    double y = row.max + (double(row.min) - row.max) * fy;
+    double x = col.max + (double(col.min) - col.max) * fx;
+    if (scenario_.noise > 0) {
+        const auto span = std::uint64_t(2 * scenario_.noise + 1);
+        x += double(int(mix(scenario_.seed * 0x100000001ull + 2 * k) % span) - scenario_.noise);
+        y += double(int(mix(scenario_.seed * 0x100000001ull + 2 * k + 1) % span) - scenario_.noise);
+    }
+    const auto X = std::uint16_t(std::clamp(std::lround(x), 1L, 4095L));
+    const auto Y = std::uint16_t(std::clamp(std::lround(y), 1L, 4095L));
+    report.assign(ReportLength, 0);
+    std::uint8_t* b = report.data() + 1;
+    b[0] = std::uint8_t(flags() | 2);
+    b[1] = 1;  // a sample is present
+    b[2] = std::uint8_t(p);
+    b[3] = std::uint8_t(q);
+    b[4] = std::uint8_t(X & 0xFF);
+    b[5] = std::uint8_t(X >> 8);
+    b[6] = std::uint8_t(Y & 0xFF);
+    b[7] = std::uint8_t(Y >> 8);
+    return true;
+}
+
+std::unique_ptr<platform::hid::HidBackend> makeVirtualController(platform::EventLoop& loop,
+                                                                 const Scenario& scenario) {
+    return std::make_unique<VirtualController>(loop, scenario);
+}
+
+}  // namespace tc::sim::hid
