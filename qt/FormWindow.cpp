@@ -337,9 +337,12 @@ void FormWindow::updateWidget(ui::Control& c, ui::Change what) {
             break;
         }
         case ui::Change::Text:
-            if (auto* l = qobject_cast<QLabel*>(w))
+            if (auto* l = qobject_cast<QLabel*>(w)) {
                 l->setText(text(c.text()));
-            else if (auto* e = qobject_cast<QLineEdit*>(w)) {
+                // Labels grow to their text, as the window's labels always have.
+                const int needed = QFontMetrics(l->font()).horizontalAdvance(l->text()) + 4;
+                if (c.name() != "suiForm1" && needed > l->width()) l->resize(needed, l->height());
+            } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
                 if (e->text() != text(c.text())) e->setText(text(c.text()));
             } else if (auto* b = qobject_cast<QPushButton*>(w))
                 b->setText(text(c.text()));

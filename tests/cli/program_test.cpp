@@ -12,8 +12,8 @@ using namespace std::chrono_literals;
 namespace {
 
 struct Program : ::testing::Test {
-    std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                ("touchcal-cli-" + std::to_string(::getpid()));
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("touchcal-cli-" + std::to_string(::getpid()));
     void SetUp() override {
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir / "run");
