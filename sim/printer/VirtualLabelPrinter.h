@@ -1,0 +1,90 @@
+// The virtual label printer: a peer on the master side of a pseudo-terminal. Point the
+// serial port at SlavePath() and it answers every command line the way a printer does
+// (see PrinterBehaviour), with switches for silence, error, short and slow answers and
+// for going away.
+//
+// It runs either on an event loop (Attach: a watch on the master and loop timers, so a
+// test on virtual time decides when slow answers come) or on a thread of its own (Start:
+// real time, for the program itself, whose main thread blocks during a label job).
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/EventLoop.h"
+#include "platform/serial/PseudoTerminal.h"
+#include "sim/printer/PrinterBehaviour.h"
+
+namespace tc::sim {
+
+class VirtualLabelPrinter {
+public:
+    VirtualLabelPrinter();
+    ~VirtualLabelPrinter();
+    VirtualLabelPrinter(const VirtualLabelPrinter&) = delete;
+    VirtualLabelPrinter& operator=(const VirtualLabelPrinter&) = delete;
+
+    // The device the serial port opens.
+    const std::string& SlavePath() const { return pty_.slavePath(); }
+
+    // Switches; safe from any thread.
+    void SetAnswer(PrinterAnswer answer);
+    void ScriptAnswers(std::vector<PrinterAnswer> answers);
+    void SetSlowDelay(std::chrono::milliseconds delay);
+    // The printer goes away now: its end of the line closes, the port sees a hang-up.
+    void Disconnect();
+    bool Connected() const;
+
+    // Every command received so far, without its line feed.
+    std::vector<std::string> Commands() const;
+    void ClearCommands();
+
+    // Runs on `loop` (its thread) until Detach or destruction.
+    void Attach(tc::platform::EventLoop& loop);
+    void Detach();
+    // Runs on a thread of its own until Stop or destruction.
+    void Start();
+    void Stop();
+
+private:
+    using Clock = std::function<std::chrono::milliseconds()>;
+    struct Later {
+        std::chrono::milliseconds due;
+        std::string bytes;
+        bool disconnect;
+    };
+
+    // All of these run with mutex_ held, on the thread that runs the printer.
+    void takeInput();
+    void releaseDue();
+    void writeOut();
+    void closeLine();
+    void rearmLoop();
+    std::chrono::milliseconds now() const { return clock_(); }
+
+    void threadMain();
+
+    mutable std::mutex mutex_;
+    tc::platform::PseudoTerminal pty_;
+    PrinterBehaviour behaviour_;
+    std::deque<Later> later_;
+    std::string out_;
+    bool connected_ = true;
+    Clock clock_;
+
+    tc::platform::EventLoop* loop_ = nullptr;
+    tc::platform::WatchId watch_ = 0;
+    tc::platform::TimerId timer_ = 0;
+
+    std::thread thread_;
+    int wakeFd_ = -1;
+    bool stopping_ = false;
+    bool disconnectRequested_ = false;
+};
+
+}  // namespace tc::sim
