@@ -90,7 +90,8 @@ void HidDevice::readLoop(Reader& r, std::size_t length) {
     while (!r.stop) {
         std::fill(buffer.begin(), buffer.end(), 0);
         const ReadResult res = conn.read(buffer, slice);
-        if (r.stop) break;
+        // A report that has been read is handed over even when a stop came meanwhile:
+        // the check-in runs it while it waits, so nothing read is lost.
         if (res.status == ReadResult::Status::Data) {
             if (res.size == 0) continue;  // a read of nothing delivers nothing
             {

@@ -129,7 +129,8 @@ ReportDescriptorInfo parseReportDescriptor(std::span<const std::uint8_t> d) {
         out.caps.outputReportByteLength = byteLength(len.output);
         out.caps.featureReportByteLength = byteLength(len.feature);
     }
-    out.wellFormed = collectionDepth == 0;
+    // Every interface has at least one top-level collection; all of them must be closed.
+    out.wellFormed = topLevelSeen && collectionDepth == 0;
     return out;
 }
 
