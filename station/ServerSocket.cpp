@@ -40,14 +40,14 @@ std::string StationConnection::ReceiveText() {
         readPaused_ = false;
         server_.updateWatch(*this);
     }
-    std::string text(server_.limits_.maxReadBytes, '\0');
-    const auto r = stream_.receive(text);
+    std::vector<char>& scratch = server_.readScratch_;
+    scratch.resize(server_.limits_.maxReadBytes);
+    const auto r = stream_.receive(scratch);
     if (r.status == IoStatus::Failed) {
         server_.transferError(*this, ErrorEvent::Receive, r.error, "recv");
         return {};
     }
-    text.resize(r.bytes);
-    return text;
+    return std::string(scratch.data(), r.bytes);
 }
 
 int StationConnection::SendText(std::string_view text) {

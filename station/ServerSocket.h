@@ -140,6 +140,7 @@ private:
     Limits limits_;
     std::unique_ptr<Listener> listener_;
     std::vector<std::shared_ptr<StationConnection>> connections_;
+    std::vector<char> readScratch_;  // one read's worth, reused
 };
 
 // The one way a reply leaves the program: logged as a line, then sent (without any
