@@ -5,11 +5,16 @@
 namespace tc::app {
 
 std::string usageText() {
-    return "usage: touchcal [--headless] [--workdir DIR] [--port N] [--help] [--version]\n"
+    return "usage: touchcal [--headless] [--workdir DIR] [--port N] [--simulate]\n"
+           "                [--serial-device PATH] [--help] [--version]\n"
            "  --headless      run without a window; what the window would show goes to\n"
            "                  standard error\n"
            "  --workdir DIR   read and write Start_Up.ini, save/ and qrcode.txt in DIR\n"
            "  --port N        station port (default 10000)\n"
+           "  --simulate      run on the built-in virtual controller and label printer\n"
+           "  --serial-device PATH\n"
+           "                  the label printer's serial port by path (for example\n"
+           "                  /dev/ttyUSB0), instead of the settings' port number\n"
            "  --help          this text\n"
            "  --version       the program's version\n";
 }
@@ -18,23 +23,30 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
     Options o;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto value = [&](const char* name) -> std::optional<std::string> {
+        auto value = [&]() -> std::optional<std::string> {
             if (i + 1 >= args.size()) return std::nullopt;
-            (void)name;
             return args[++i];
         };
+
         if (a == "--headless") {
             o.headless = true;
         } else if (a == "--help" || a == "-h") {
             o.help = true;
         } else if (a == "--version") {
             o.version = true;
+        } else if (a == "--simulate") {
+            o.simulate = true;
+        } else if (a == "--serial-device") {
+            auto v = value();
+            if (!v || v->empty()) return {std::nullopt, "--serial-device needs a path"};
+            o.serialDevice = *v;
         } else if (a == "--workdir") {
-            auto v = value("--workdir");
+
+            auto v = value();
             if (!v || v->empty()) return {std::nullopt, "--workdir needs a folder"};
             o.workdir = *v;
         } else if (a == "--port") {
-            auto v = value("--port");
+            auto v = value();
             const int port = v ? platform::strToIntDef(*v, -1) : -1;
             if (port < 0 || port > 65535)
                 return {std::nullopt, "--port needs a number from 0 to 65535"};

@@ -12,9 +12,13 @@ struct Options {
     bool headless = false;
     std::string workdir;  // empty: current directory and program folder as they are
     int port = 10000;
+    bool simulate = false;     // the virtual controller and label printer
+    std::string serialDevice;  // the label printer's port by path, instead of its number
     bool help = false;
     bool version = false;
 };
+
+
 
 struct ParseResult {
     std::optional<Options> options;  // nothing when the command line is not usable

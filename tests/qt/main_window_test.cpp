@@ -25,8 +25,10 @@ QApplication& application() {
     static int argc = 1;
     static char name[] = "test";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: tearing Qt down among the other statics at exit is not safe.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+
 }
 
 struct MainWindow : tc::testing::AppFixture {
