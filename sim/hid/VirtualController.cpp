@@ -325,8 +325,8 @@ void VirtualController::startStream() {
     streamStart_ = loop_.monotonic();
     nextSample_ = 0;
     const auto interval = platform::Millis(std::max(1, 1000 / scenario_.sampleRate));
+    // The first samples come with the first tick, never inside the command's own send.
     streamTimer_ = loop_.startTimer(interval, [this] { streamTick(); });
-    streamTick();  // the first sample at once
 }
 
 void VirtualController::stopStream() {

@@ -1,0 +1,46 @@
+// The main window as the controller link sees it, written down for tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "device/ControllerLink.h"
+
+namespace tc::test {
+
+struct FakeView final : device::ControllerView {
+    std::string labelDevice = "Device: PlugOut", labelEprom = "EPROM: None",
+                labelChecksum = "Checksum: Fail", label9 = "----", label10 = "----";
+    std::vector<std::string> memo1;
+    int lamp = 0;
+    int timer1Restarts = 0;
+    int timer3Enables = 0;
+    int debugItem = 1;
+    bool terminating = false;
+    bool reportsBlocked = false;
+    int edit52 = 1;
+    std::vector<std::vector<std::uint8_t>> romResults;
+    // What the ROM-result handling does with a report; default: takes it, blocks reports.
+    std::function<bool(std::span<const std::uint8_t>)> romResult;
+
+    void SetLabelDevice(const std::string& t) override { labelDevice = t; }
+    void SetLabelEPROM(const std::string& t) override { labelEprom = t; }
+    void SetLabelChecksum(const std::string& t) override { labelChecksum = t; }
+    void SetLabel9(const std::string& t) override { label9 = t; }
+    void SetLabel10(const std::string& t) override { label10 = t; }
+    void AppendLog(const std::string& line) override { memo1.push_back(line); }
+    void SetLampIndex(int i) override { lamp = i; }
+    int LampIndex() const override { return lamp; }
+    void RestartTimer1() override { ++timer1Restarts; }
+    void EnableTimer3() override { ++timer3Enables; }
+    int DebugModeItemIndex() const override { return debugItem; }
+    bool RomResult(std::span<const std::uint8_t> data) override {
+        romResults.emplace_back(data.begin(), data.end());
+        return romResult ? romResult(data) : false;
+    }
+    bool ApplicationTerminating() const override { return terminating; }
+    bool ReportsBlocked() const override { return reportsBlocked; }
+    int Edit52Index() const override { return edit52; }
+};
+
+}  // namespace tc::test
