@@ -31,10 +31,10 @@ run: build
 	@mkdir -p $(RUN_DIR)
 	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
 	  echo "make run: display found, starting the window (files in $(RUN_DIR))"; \
-	  $(BUILD)/touchcal --workdir $(RUN_DIR); \
+	  $(BUILD)/touchcal --simulate --workdir $(RUN_DIR); \
 	else \
 	  echo "make run: no display, running headless (files in $(RUN_DIR)); Ctrl-C ends it"; \
-	  $(BUILD)/touchcal --headless --workdir $(RUN_DIR); \
+	  $(BUILD)/touchcal --simulate --headless --workdir $(RUN_DIR); \
 	fi
 
 bench: build

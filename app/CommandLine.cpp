@@ -41,7 +41,6 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
             if (!v || v->empty()) return {std::nullopt, "--serial-device needs a path"};
             o.serialDevice = *v;
         } else if (a == "--workdir") {
-
             auto v = value();
             if (!v || v->empty()) return {std::nullopt, "--workdir needs a folder"};
             o.workdir = *v;

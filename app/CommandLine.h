@@ -18,8 +18,6 @@ struct Options {
     bool version = false;
 };
 
-
-
 struct ParseResult {
     std::optional<Options> options;  // nothing when the command line is not usable
     std::string error;               // why not

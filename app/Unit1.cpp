@@ -26,7 +26,7 @@ std::string formatSize(const char* what, int w, int h) {
 
 }  // namespace
 
-TForm1::TForm1(platform::EventLoop& loop, AppPaths paths, HostInfo host)
+TForm1::TForm1(platform::EventLoop& loop, AppPaths paths, HostInfo host, DeviceOptions devices)
     : Form1("Form1", {0, 0, kClientWidth, kClientHeight}),
       suiForm1(built(Form1).get<ui::Label>("suiForm1")),
       Image1(Form1.get<ui::Image>("Image1")),
@@ -47,6 +47,7 @@ TForm1::TForm1(platform::EventLoop& loop, AppPaths paths, HostInfo host)
       Edit52(Form1.get<ui::Edit>("Edit52")),
       Edit48(Form1.get<ui::Edit>("Edit48")),
       CoolTrayIcon1(Form1.get<ui::TrayLamp>("CoolTrayIcon1")),
+      ServerSocket1(loop),
       Timer1(loop, 100ms),
       Timer3(loop, 1000ms),
       Timer5(loop, 1ms),
@@ -54,7 +55,8 @@ TForm1::TForm1(platform::EventLoop& loop, AppPaths paths, HostInfo host)
       Timer7(loop, 200ms),
       loop_(loop),
       paths_(std::move(paths)),
-      host_(host) {
+      host_(host),
+      devices_(std::move(devices)) {
     // The settings texts start empty; FormCreate fills them.
     SettingValues = {};
     // Always at the top-left corner of the screen.
@@ -69,6 +71,20 @@ TForm1::TForm1(platform::EventLoop& loop, AppPaths paths, HostInfo host)
     Form1.onKeyPress = [this](char c) { FormKeyPress(c); };
     CoolTrayIcon1.onDblClick = [this] { CoolTrayIcon1DblClick(); };
     Form1.find("Button1").onClick = [this] { suitempButton1Click(); };
+
+    ServerSocket1.SetPort(devices_.stationPort);
+    ServerSocket1.OnListen = [this] { ServerSocket1Listen(); };
+    ServerSocket1.OnGetSocket = [this](int s) { ServerSocket1GetSocket(s); };
+    ServerSocket1.OnClientConnect = [this](auto& c) { ServerSocket1ClientConnect(c); };
+    ServerSocket1.OnAccept = [this](auto& c) { ServerSocket1Accept(c); };
+    ServerSocket1.OnClientRead = [this](auto& c) { ServerSocket1ClientRead(c); };
+    ServerSocket1.OnClientWrite = [this](auto& c) { ServerSocket1ClientWrite(c); };
+    ServerSocket1.OnClientDisconnect = [this](auto& c) { ServerSocket1ClientDisconnect(c); };
+    ServerSocket1.OnClientError = [this](auto& c, station::ErrorEvent e, int& code) {
+        ServerSocket1ClientError(c, e, code);
+    };
+    CommDevice1.SetOnLog([this](const std::string& line) { Memo1.add(line); });
+    if (!devices_.serialDevice.empty()) CommDevice1.SetDevicePath(devices_.serialDevice);
 }
 
 TForm1::~TForm1() {
@@ -87,6 +103,7 @@ void TForm1::FormCreate() {
         for (const auto& e : v.errors) ShowError(e);
         for (const auto& l : v.logLines) Memo1.add(l);
         CommSettings = v.line;
+        CommDevice1.ApplySettings(CommSettings);
     });
     Step([this] {
         applyDailyReset(SettingValues, platform::formatDate(loop_.now()), settingsFromFile_);
@@ -112,7 +129,9 @@ void TForm1::FormCreate() {
     });
     Step([this] {
         CommSettings.rtsCtsFlowControl = true;
-        CommPortOn = commPortEnabled(SettingValues[CommPort]);
+        CommDevice1.SetRtsCtsFlowControl(true);
+        CommPortOn = commPortEnabled(SettingValues[CommPort]) || devices_.forceCommPortOn;
+        if (CommPortOn) CommDevice1.Open();
     });
     Step([this] {
         ReportsBlocked = false;
@@ -187,7 +206,9 @@ void TForm1::SaveSettings() {
     platform::replaceFile(paths_.programDir / kSettingsFileName, Memo2.joinedText());
 }
 
-void TForm1::FormShow() {}
+void TForm1::FormShow() {
+    ServerSocket1.SetActive(true);
+}
 
 void TForm1::FormClose() {
     loop_.setIdleHook({});
@@ -210,6 +231,38 @@ void TForm1::LampReportAccepted() {
     CoolTrayIcon1.setIndex(2);
     Timer1.setEnabled(false);
     Timer1.setEnabled(true);
+}
+
+void TForm1::ServerSocket1Listen() {
+    Memo1.add("Listen");
+}
+void TForm1::ServerSocket1GetSocket(int) {
+    Memo1.add("GetSocket");
+}
+void TForm1::ServerSocket1ClientConnect(station::StationConnection&) {
+    Memo1.add("ClientConnect");
+}
+void TForm1::ServerSocket1Accept(station::StationConnection&) {
+    Memo1.add("Accept");
+}
+void TForm1::ServerSocket1ClientWrite(station::StationConnection&) {
+    Memo1.add("ClientWrite");
+}
+void TForm1::ServerSocket1ClientDisconnect(station::StationConnection&) {
+    Memo1.add("ClientDisconnect");
+}
+// The error code is left as it is, so the error box shows it.
+void TForm1::ServerSocket1ClientError(station::StationConnection&, station::ErrorEvent, int&) {
+    Memo1.add("ClientError");
+}
+
+void TForm1::ServerSocket1ClientRead(station::StationConnection& c) {
+    Memo1.add(c.ReceiveText());
+}
+
+void TForm1::SendStationReply(const std::string& text) {
+    station::SendStationReply([this](const std::string& line) { Memo1.add(line); }, ServerSocket1,
+                              text);
 }
 
 void TForm1::suitempButton1Click() {

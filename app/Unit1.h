@@ -8,8 +8,10 @@
 #include <string>
 
 #include "app/Settings.h"
+#include "label/CommDevice.h"
 #include "platform/EventLoop.h"
 #include "platform/serial/SerialSettings.h"
+#include "station/ServerSocket.h"
 #include "ui/Form.h"
 
 namespace tc::app {
@@ -30,9 +32,17 @@ struct HostInfo {
     int outerHeight = 0;
 };
 
+// How this run reaches its devices, from the command line.
+struct DeviceOptions {
+    int stationPort = 10000;
+    std::string serialDevice;      // the printer's port by path instead of by number
+    bool forceCommPortOn = false;  // open the printer's port whatever the settings say
+};
+
 class TForm1 {
 public:
-    TForm1(platform::EventLoop& loop, AppPaths paths, HostInfo host = {});
+    TForm1(platform::EventLoop& loop, AppPaths paths, HostInfo host = {},
+           DeviceOptions devices = {});
     ~TForm1();
     TForm1(const TForm1&) = delete;
     TForm1& operator=(const TForm1&) = delete;
@@ -45,6 +55,19 @@ public:
     void CoolTrayIcon1DblClick();
     void Timer1Timer();
     void suitempButton1Click();  // "Clear"
+
+    // Station server events.
+    void ServerSocket1Listen();
+    void ServerSocket1GetSocket(int socket);
+    void ServerSocket1ClientConnect(station::StationConnection& c);
+    void ServerSocket1Accept(station::StationConnection& c);
+    void ServerSocket1ClientRead(station::StationConnection& c);
+    void ServerSocket1ClientWrite(station::StationConnection& c);
+    void ServerSocket1ClientDisconnect(station::StationConnection& c);
+    void ServerSocket1ClientError(station::StationConnection& c, station::ErrorEvent e,
+                                  int& errorCode);
+    // The one way a reply leaves: logged, then sent to the oldest station connection.
+    void SendStationReply(const std::string& text);
 
     // Settings file.
     void LoadSettings();
@@ -104,6 +127,10 @@ public:
     platform::SerialLineSettings CommSettings;
     bool CommPortOn = false;
 
+    // --- components ---
+    station::TServerSocket ServerSocket1;
+    label::TCommDevice CommDevice1;
+
     // --- timers ---
     platform::Timer Timer1;  // lamp watchdog
     platform::Timer Timer3;  // raw-block decode
@@ -123,6 +150,8 @@ private:
     platform::EventLoop& loop_;
     AppPaths paths_;
     HostInfo host_;
+    DeviceOptions devices_;
+
     bool settingsFromFile_ = false;
     bool terminating_ = false;
 };

@@ -22,6 +22,7 @@
 #include "platform/Version.h"
 #include "qt/FormWindow.h"
 #include "qt/QtEventLoop.h"
+#include "sim/printer/VirtualLabelPrinter.h"
 
 namespace {
 
@@ -74,10 +75,33 @@ app::AppPaths resolvePaths(const app::Options& o) {
     return {std::filesystem::current_path(), platform::programDirectory()};
 }
 
+// The devices of this run: real ones by default, the virtual ones with --simulate.
+struct RunDevices {
+    app::DeviceOptions options;
+    std::unique_ptr<sim::VirtualLabelPrinter> printer;
+};
+
+RunDevices makeDevices(const app::Options& o) {
+    RunDevices d;
+    d.options.stationPort = o.port;
+    d.options.serialDevice = o.serialDevice;
+    if (o.simulate) {
+        // The printer answers on a pseudo-terminal; the port is opened for this run
+        // whatever the settings file says, and the file is not changed for it.
+        d.printer = std::make_unique<sim::VirtualLabelPrinter>();
+        d.printer->Start();
+        if (d.options.serialDevice.empty()) d.options.serialDevice = d.printer->SlavePath();
+        d.options.forceCommPortOn = true;
+    }
+    return d;
+}
+
 int runHeadless(int argc, char** argv, const app::Options& o) {
     QCoreApplication application(argc, argv);
     qt::QtEventLoop loop;
-    app::TForm1 form(loop, resolvePaths(o), {0, 0, app::kClientWidth, app::kClientHeight});
+    RunDevices devices = makeDevices(o);
+    app::TForm1 form(loop, resolvePaths(o), {0, 0, app::kClientWidth, app::kClientHeight},
+                     devices.options);
     app::HeadlessLog log(form.Form1, loop, std::cerr);
     loop.setErrorSink([&](const std::string& e) { log.error(e); });
     bool closed = false;
@@ -89,7 +113,7 @@ int runHeadless(int argc, char** argv, const app::Options& o) {
     };
     closeOnSignals(loop, close);
     form.FormCreate();
-    form.FormShow();
+    loop.dispatch([&] { form.FormShow(); });
     platform::debugOutput("touchcal: ready");
     loop.run();
     close();
@@ -107,7 +131,9 @@ int runWindow(int argc, char** argv, const app::Options& o) {
     }
     host.outerWidth = app::kClientWidth;
     host.outerHeight = app::kClientHeight;
-    app::TForm1 form(loop, resolvePaths(o), host);
+    RunDevices devices = makeDevices(o);
+    app::TForm1 form(loop, resolvePaths(o), host, devices.options);
+
     qt::FormWindow window(form.Form1, loop);
     loop.setErrorSink([&](const std::string& e) {
         QMessageBox::critical(window.isVisible() ? &window : nullptr, "touchcal",

@@ -24,7 +24,8 @@ TEST_F(AppFixture, StartsWithTheInitialIndicatorsAndStoppedTimers) {
     EXPECT_EQ(f.suiForm1.text(), "Duved Adevavevuvo VA V_20091222_SP_6");
     EXPECT_FALSE(f.Memo5.visible());
     EXPECT_EQ(f.Memo5.lines().front(), "No Open Short");
-    for (auto* t : {&f.Timer1, &f.Timer3, &f.Timer5, &f.Timer6, &f.Timer7}) EXPECT_FALSE(t->enabled());
+    for (auto* t : {&f.Timer1, &f.Timer3, &f.Timer5, &f.Timer6, &f.Timer7})
+        EXPECT_FALSE(t->enabled());
     EXPECT_EQ(f.Timer1.interval(), 100ms);
     EXPECT_EQ(f.Timer3.interval(), 1000ms);
     EXPECT_EQ(f.Timer5.interval(), 1ms);

@@ -1,0 +1,66 @@
+// The main window with its station server and printer port, on virtual time.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+
+#include "AppFixture.h"
+#include "platform/net/Socket.h"
+
+using namespace tc;
+using namespace std::chrono_literals;
+using tc::testing::AppFixture;
+
+namespace {
+
+bool hasLine(const app::TForm1& f, const std::string& line) {
+    const auto& l = f.Memo1.lines();
+    return std::find(l.begin(), l.end(), line) != l.end();
+}
+
+std::string receiveSome(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 5000) <= 0) return {};
+    char buf[256];
+    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    return n > 0 ? std::string(buf, std::size_t(n)) : std::string();
+}
+
+}  // namespace
+
+TEST_F(AppFixture, ShowingTheWindowListensAndTheStationIsLoggedAndAnswered) {
+    loop.setRealWaitSlice(5ms);
+    form = std::make_unique<app::TForm1>(loop, app::AppPaths{dir, dir}, app::HostInfo{},
+                                         app::DeviceOptions{0, "", false});
+    form->FormCreate();
+    form->FormShow();
+    form->FormShow();  // showing again changes nothing
+    EXPECT_EQ(std::count(form->Memo1.lines().begin(), form->Memo1.lines().end(), "Listen"), 1);
+
+    auto station = platform::net::connectLoopback(form->ServerSocket1.LocalPort());
+    ASSERT_EQ(::send(station.get(), "Hello", 5, MSG_NOSIGNAL), 5);
+    ASSERT_TRUE(loop.runUntil([&] { return hasLine(*form, "Hello"); }));
+    for (const char* l : {"GetSocket", "ClientConnect", "Accept"})
+        EXPECT_TRUE(hasLine(*form, l)) << l;
+
+    form->SendStationReply("READY");
+    EXPECT_EQ(form->Memo1.lines().back(), "READY");
+    EXPECT_EQ(receiveSome(station.get()), "READY");  // no terminator
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(AppFixture, APrinterPortThatIsNotThereIsReportedOnceAndStaysClosed) {
+    tc::testing::writeAll(settingsPath(), [] {
+        auto lines = app::defaultFileLines("20261210");
+        lines[18] = "Comm Port : On";
+        return app::joinLines(lines);
+    }());
+    form = std::make_unique<app::TForm1>(loop, app::AppPaths{dir, dir}, app::HostInfo{},
+                                         app::DeviceOptions{0, "/dev/no-such-tty", false});
+    form->FormCreate();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], "Cannot open COM port");
+    EXPECT_FALSE(form->CommDevice1.Active());
+    EXPECT_EQ(form->suiForm1.text(), "Duved Adevavevuvo VA V_20091222_SP_6");  // start-up went on
+}
