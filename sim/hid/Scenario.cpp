@@ -53,7 +53,7 @@ Port port(int line, const std::string& word) {
     fail(line, "unknown interface '" + word + "' (data, command, extra)");
 }
 
-void lineSpec(int ln, PanelLine& l, const std::vector<std::string>& w, std::size_t from) {
+void applyLineSettings(int ln, PanelLine& l, const std::vector<std::string>& w, std::size_t from) {
     for (std::size_t i = from; i < w.size(); ++i) {
         if (w[i] == "open")
             l.fault = LineFault::Open;
@@ -99,7 +99,7 @@ Scenario parseScenario(std::string_view text) {
             const int n = number(ln, arg(1), 1, MaxLines);
             auto& lines = k == "row" ? s.rowLines : s.columnLines;
             if (w.size() < 3) fail(ln, "'" + k + "' needs a setting");
-            lineSpec(ln, lines[std::size_t(n - 1)], w, 2);
+            applyLineSettings(ln, lines[std::size_t(n - 1)], w, 2);
         } else if (k == "eeprom") {
             if (arg(1) == "absent")
                 s.epromPresent = false;
