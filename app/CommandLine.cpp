@@ -6,12 +6,15 @@ namespace tc::app {
 
 std::string usageText() {
     return "usage: touchcal [--headless] [--workdir DIR] [--port N] [--simulate]\n"
-           "                [--serial-device PATH] [--help] [--version]\n"
+           "                [--scenario FILE] [--serial-device PATH] [--help] [--version]\n"
+
            "  --headless      run without a window; what the window would show goes to\n"
            "                  standard error\n"
            "  --workdir DIR   read and write Start_Up.ini, save/ and qrcode.txt in DIR\n"
            "  --port N        station port (default 10000)\n"
            "  --simulate      run on the built-in virtual controller and label printer\n"
+           "  --scenario FILE the virtual controller's scenario (see docs/simulator.md);\n"
+           "                  implies --simulate\n"
            "  --serial-device PATH\n"
            "                  the label printer's serial port by path (for example\n"
            "                  /dev/ttyUSB0), instead of the settings' port number\n"
@@ -35,6 +38,11 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
         } else if (a == "--version") {
             o.version = true;
         } else if (a == "--simulate") {
+            o.simulate = true;
+        } else if (a == "--scenario") {
+            auto v = value();
+            if (!v || v->empty()) return {std::nullopt, "--scenario needs a file"};
+            o.scenario = *v;
             o.simulate = true;
         } else if (a == "--serial-device") {
             auto v = value();

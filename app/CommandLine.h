@@ -12,7 +12,9 @@ struct Options {
     bool headless = false;
     std::string workdir;  // empty: current directory and program folder as they are
     int port = 10000;
-    bool simulate = false;     // the virtual controller and label printer
+    bool simulate = false;  // the virtual controller and label printer
+    std::string scenario;   // the virtual controller's scenario file (implies simulate)
+
     std::string serialDevice;  // the label printer's port by path, instead of its number
     bool help = false;
     bool version = false;

@@ -26,7 +26,8 @@ std::string formatSize(const char* what, int w, int h) {
 
 }  // namespace
 
-TForm1::TForm1(platform::EventLoop& loop, AppPaths paths, HostInfo host, DeviceOptions devices)
+TForm1::TForm1(platform::EventLoop& loop, platform::hid::HidBackend& hid, AppPaths paths,
+               HostInfo host, DeviceOptions devices)
     : Form1("Form1", {0, 0, kClientWidth, kClientHeight}),
       suiForm1(built(Form1).get<ui::Label>("suiForm1")),
       Image1(Form1.get<ui::Image>("Image1")),
@@ -53,6 +54,8 @@ TForm1::TForm1(platform::EventLoop& loop, AppPaths paths, HostInfo host, DeviceO
       Timer5(loop, 1ms),
       Timer6(loop, 5000ms),
       Timer7(loop, 200ms),
+      HidCtrl(loop, hid),
+      Link(HidCtrl, linkView_),
       loop_(loop),
       paths_(std::move(paths)),
       host_(host),
@@ -85,6 +88,11 @@ TForm1::TForm1(platform::EventLoop& loop, AppPaths paths, HostInfo host, DeviceO
     };
     CommDevice1.SetOnLog([this](const std::string& line) { Memo1.add(line); });
     if (!devices_.serialDevice.empty()) CommDevice1.SetDevicePath(devices_.serialDevice);
+
+    // The controller's interfaces are looked for by the first scan, which the controller
+    // posts now and which runs once the window is up and the loop runs.
+    Link.ConnectHandlers();
+    suiRadioGroup1.onClick = [this] { suiRadioGroup1Click(); };
 }
 
 TForm1::~TForm1() {
@@ -211,7 +219,24 @@ void TForm1::FormShow() {
 }
 
 void TForm1::FormClose() {
+    // The controller goes back to reporting as an ordinary touch device.
+    if (Link.FeatureDevice()) Link.SendFeatureCommand(device::Command::NormalMode, 0);
     loop_.setIdleHook({});
+}
+
+void TForm1::LinkView::RestartTimer1() {
+    f_.Timer1.setEnabled(false);
+    f_.Timer1.setEnabled(true);
+}
+
+int TForm1::LinkView::Edit52Index() const {
+    return platform::strToInt(f_.Edit52.text());
+}
+
+// What a ROM-write result means is decided by the ROM write, which is not part of this
+// program yet: the report is not taken, so it only updates the labels and the lamp.
+bool TForm1::LinkView::RomResult(std::span<const std::uint8_t>) {
+    return false;
 }
 
 void TForm1::FormKeyPress(char key) {
@@ -225,12 +250,6 @@ void TForm1::CoolTrayIcon1DblClick() {
 void TForm1::Timer1Timer() {
     Timer1.setEnabled(false);
     CoolTrayIcon1.setIndex(1);
-}
-
-void TForm1::LampReportAccepted() {
-    CoolTrayIcon1.setIndex(2);
-    Timer1.setEnabled(false);
-    Timer1.setEnabled(true);
 }
 
 void TForm1::ServerSocket1Listen() {

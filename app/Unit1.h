@@ -5,11 +5,15 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 
 #include "app/Settings.h"
+#include "device/ControllerLink.h"
+#include "device/HidCtrl.h"
 #include "label/CommDevice.h"
 #include "platform/EventLoop.h"
+#include "platform/hid/HidBackend.h"
 #include "platform/serial/SerialSettings.h"
 #include "station/ServerSocket.h"
 #include "ui/Form.h"
@@ -41,8 +45,10 @@ struct DeviceOptions {
 
 class TForm1 {
 public:
-    TForm1(platform::EventLoop& loop, AppPaths paths, HostInfo host = {},
-           DeviceOptions devices = {});
+    // `hid` is where the controller is looked for: the hidraw nodes, or the virtual
+    // controller. It outlives the window.
+    TForm1(platform::EventLoop& loop, platform::hid::HidBackend& hid, AppPaths paths,
+           HostInfo host = {}, DeviceOptions devices = {});
     ~TForm1();
     TForm1(const TForm1&) = delete;
     TForm1& operator=(const TForm1&) = delete;
@@ -69,16 +75,12 @@ public:
     // The one way a reply leaves: logged, then sent to the oldest station connection.
     void SendStationReply(const std::string& text);
 
+    // "DeBug Mode".
+    void suiRadioGroup1Click() { Link.suiRadioGroup1Click(); }
+
     // Settings file.
     void LoadSettings();
     void SaveSettings();
-
-    // Lamp rules the device link follows.
-    void LampControllerFound() { CoolTrayIcon1.setIndex(1); }
-    void LampUnplugged() { CoolTrayIcon1.setIndex(0); }
-    // An accepted input report: green (the image is not reloaded when it already is) and
-    // the 100 ms watchdog counted from now.
-    void LampReportAccepted();
 
     void ShowError(const std::string& text) const { loop_.reportError(text); }
     bool Terminating() const { return terminating_; }
@@ -137,6 +139,37 @@ public:
     platform::Timer Timer5;  // completion of the station's acquire command
     platform::Timer Timer6;  // ROM-result time-out
     platform::Timer Timer7;  // wait of the "Default" table
+
+private:
+    // The controller link's view of the window.
+    class LinkView final : public device::ControllerView {
+    public:
+        explicit LinkView(TForm1& f) : f_(f) {}
+        void SetLabelDevice(const std::string& t) override { f_.LabelDevice.setText(t); }
+        void SetLabelEPROM(const std::string& t) override { f_.LabelEPROM.setText(t); }
+        void SetLabelChecksum(const std::string& t) override { f_.LabelChecksum.setText(t); }
+        void SetLabel9(const std::string& t) override { f_.Label9.setText(t); }
+        void SetLabel10(const std::string& t) override { f_.Label10.setText(t); }
+        void AppendLog(const std::string& line) override { f_.Memo1.add(line); }
+        void SetLampIndex(int i) override { f_.CoolTrayIcon1.setIndex(i); }
+        int LampIndex() const override { return f_.CoolTrayIcon1.index(); }
+        void RestartTimer1() override;
+        void EnableTimer3() override { f_.Timer3.setEnabled(true); }
+        int DebugModeItemIndex() const override { return f_.suiRadioGroup1.itemIndex(); }
+        bool RomResult(std::span<const std::uint8_t> data) override;
+        bool ApplicationTerminating() const override { return f_.terminating_; }
+        bool ReportsBlocked() const override { return f_.ReportsBlocked; }
+        int Edit52Index() const override;
+
+    private:
+        TForm1& f_;
+    };
+    LinkView linkView_{*this};
+
+public:
+    // --- the controller link ---
+    device::HidCtrl HidCtrl;
+    device::ControllerLink Link;
 
 private:
     // Runs one start-up step; an error in it is shown and the next steps still run, so the

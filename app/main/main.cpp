@@ -20,8 +20,11 @@
 #include "platform/Files.h"
 #include "platform/InstanceLock.h"
 #include "platform/Version.h"
+#include "platform/hid/Hidraw.h"
 #include "qt/FormWindow.h"
 #include "qt/QtEventLoop.h"
+#include "sim/hid/Scenario.h"
+#include "sim/hid/VirtualController.h"
 #include "sim/printer/VirtualLabelPrinter.h"
 
 namespace {
@@ -78,11 +81,19 @@ app::AppPaths resolvePaths(const app::Options& o) {
 // The devices of this run: real ones by default, the virtual ones with --simulate.
 struct RunDevices {
     app::DeviceOptions options;
+    std::unique_ptr<platform::hid::HidBackend> hid;
     std::unique_ptr<sim::VirtualLabelPrinter> printer;
 };
 
-RunDevices makeDevices(const app::Options& o) {
+RunDevices makeDevices(platform::EventLoop& loop, const app::Options& o) {
     RunDevices d;
+    if (o.simulate) {
+        d.hid = sim::hid::makeVirtualController(loop, o.scenario.empty()
+                                                          ? sim::hid::defaultScenario()
+                                                          : sim::hid::loadScenario(o.scenario));
+    } else {
+        d.hid = platform::hid::makeHidrawBackend(loop);
+    }
     d.options.stationPort = o.port;
     d.options.serialDevice = o.serialDevice;
     if (o.simulate) {
@@ -99,9 +110,9 @@ RunDevices makeDevices(const app::Options& o) {
 int runHeadless(int argc, char** argv, const app::Options& o) {
     QCoreApplication application(argc, argv);
     qt::QtEventLoop loop;
-    RunDevices devices = makeDevices(o);
-    app::TForm1 form(loop, resolvePaths(o), {0, 0, app::kClientWidth, app::kClientHeight},
-                     devices.options);
+    RunDevices devices = makeDevices(loop, o);
+    app::TForm1 form(loop, *devices.hid, resolvePaths(o),
+                     {0, 0, app::kClientWidth, app::kClientHeight}, devices.options);
     app::HeadlessLog log(form.Form1, loop, std::cerr);
     loop.setErrorSink([&](const std::string& e) { log.error(e); });
     bool closed = false;
@@ -131,8 +142,8 @@ int runWindow(int argc, char** argv, const app::Options& o) {
     }
     host.outerWidth = app::kClientWidth;
     host.outerHeight = app::kClientHeight;
-    RunDevices devices = makeDevices(o);
-    app::TForm1 form(loop, resolvePaths(o), host, devices.options);
+    RunDevices devices = makeDevices(loop, o);
+    app::TForm1 form(loop, *devices.hid, resolvePaths(o), host, devices.options);
 
     qt::FormWindow window(form.Form1, loop);
     loop.setErrorSink([&](const std::string& e) {

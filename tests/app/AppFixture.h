@@ -12,6 +12,7 @@
 #include "app/Unit1.h"
 #include "platform/Files.h"
 #include "platform/VirtualEventLoop.h"
+#include "sim/hid/VirtualController.h"
 
 namespace tc::testing {
 
@@ -33,6 +34,8 @@ inline void writeAll(const std::filesystem::path& p, const std::string& s) {
 
 struct AppFixture : ::testing::Test {
     platform::VirtualEventLoop loop{{2026, 12, 10, 9, 30, 0, 0}};
+    // A good unit on the virtual controller, found by the first scan once the loop runs.
+    sim::hid::VirtualController hid{loop, sim::hid::defaultScenario()};
     std::filesystem::path dir =
         freshFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::vector<std::string> errors;
@@ -44,7 +47,8 @@ struct AppFixture : ::testing::Test {
     ~AppFixture() override { std::filesystem::remove_all(dir); }
 
     app::TForm1& start() {
-        form = std::make_unique<app::TForm1>(loop, app::AppPaths{dir, dir});
+        form = std::make_unique<app::TForm1>(loop, hid, app::AppPaths{dir, dir});
+
         form->FormCreate();
         return *form;
     }

@@ -31,7 +31,7 @@ std::string receiveSome(int fd) {
 
 TEST_F(AppFixture, ShowingTheWindowListensAndTheStationIsLoggedAndAnswered) {
     loop.setRealWaitSlice(5ms);
-    form = std::make_unique<app::TForm1>(loop, app::AppPaths{dir, dir}, app::HostInfo{},
+    form = std::make_unique<app::TForm1>(loop, hid, app::AppPaths{dir, dir}, app::HostInfo{},
                                          app::DeviceOptions{0, "", false});
     form->FormCreate();
     form->FormShow();
@@ -56,7 +56,7 @@ TEST_F(AppFixture, APrinterPortThatIsNotThereIsReportedOnceAndStaysClosed) {
         lines[18] = "Comm Port : On";
         return app::joinLines(lines);
     }());
-    form = std::make_unique<app::TForm1>(loop, app::AppPaths{dir, dir}, app::HostInfo{},
+    form = std::make_unique<app::TForm1>(loop, hid, app::AppPaths{dir, dir}, app::HostInfo{},
                                          app::DeviceOptions{0, "/dev/no-such-tty", false});
     form->FormCreate();
     ASSERT_EQ(errors.size(), 1u);

@@ -38,9 +38,9 @@ TEST_F(AppFixture, StartsWithTheInitialIndicatorsAndStoppedTimers) {
     }
 }
 
-TEST_F(AppFixture, LampIsGreenDuringABurstAndRed100msAfterTheLastReport) {
+TEST_F(AppFixture, TheLampFollowsTheControllerAndItsReports) {
     auto& f = start();
-    f.LampControllerFound();
+    f.FormShow();
     int lampChanges = 0;
     struct Counter : ui::Observer {
         int& n;
@@ -48,17 +48,26 @@ TEST_F(AppFixture, LampIsGreenDuringABurstAndRed100msAfterTheLastReport) {
         void changed(ui::Control&, ui::Change) override { ++n; }
     } counter(lampChanges);
     f.CoolTrayIcon1.addObserver(&counter);
-    for (int i = 0; i < 20; ++i) {  // a report every 5 ms for 100 ms
-        f.LampReportAccepted();
-        loop.advance(5ms);
-        EXPECT_EQ(f.CoolTrayIcon1.index(), 2);
-    }
-    EXPECT_EQ(lampChanges, 1);  // the green image is set once, not per report
-    loop.advance(94ms);
+
+    // The first scan finds the controller; "Calibration" has it stream samples at once.
+    loop.advance(1000ms);
+    EXPECT_EQ(f.LabelDevice.text(), "Device: PlugIn");
     EXPECT_EQ(f.CoolTrayIcon1.index(), 2);
-    loop.advance(1ms);
+    EXPECT_EQ(lampChanges, 2);  // red, then green once: not reloaded for every report
+    EXPECT_TRUE(f.Timer1.enabled());
+
+    // The stream stops: 100 ms after the last report the lamp turns red.
+    f.suiRadioGroup1.userSelect(0);
+    loop.advance(20ms);
+    EXPECT_EQ(f.CoolTrayIcon1.index(), 2);
+    loop.advance(100ms);
     EXPECT_EQ(f.CoolTrayIcon1.index(), 1);
     EXPECT_FALSE(f.Timer1.enabled());
+
+    hid.unplug(sim::hid::Port::Data);
+    loop.advance(100ms);
+    EXPECT_EQ(f.CoolTrayIcon1.index(), 0);
+    EXPECT_EQ(f.LabelDevice.text(), "Device: PlugOut");
     f.CoolTrayIcon1.removeObserver(&counter);
 }
 
@@ -88,12 +97,12 @@ TEST_F(AppFixture, Memo1KeepsABoundedNumberOfLines) {
 
 TEST_F(AppFixture, HeadlessLogShowsWhatTheOperatorWouldSee) {
     std::ostringstream out;
-    form = std::make_unique<app::TForm1>(loop, app::AppPaths{dir, dir});
+    form = std::make_unique<app::TForm1>(loop, hid, app::AppPaths{dir, dir});
     app::HeadlessLog log(form->Form1, loop, out);
     loop.setErrorSink([&](const std::string& e) { log.error(e); });
     form->FormCreate();
     form->LabelDevice.setText("Device: PlugIn");
-    form->LampControllerFound();
+    form->CoolTrayIcon1.setIndex(1);
     loop.reportError("'x' is not a valid integer value");
     const std::string s = out.str();
     EXPECT_NE(s.find("2026-12-10 09:30:00.000 PORT NO : 1\n"), std::string::npos) << s;

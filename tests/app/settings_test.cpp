@@ -232,7 +232,8 @@ TEST_F(AppFixture, OpenTimesCountsInMemoryOnly) {
 TEST_F(AppFixture, SaveWritesTheCurrentValuesAsTwentyTwoLines) {
     auto& f = start();  // from defaults: memory holds QMV and olmerT5
     f.Edit49.setText("B");
-    loop.advance(std::chrono::hours(24));  // the run goes on past midnight
+    loop.setNow({2026, 12, 11, 0, 0, 1, 0});  // the run goes on past midnight
+
     f.SaveSettings();
     auto expected = defaultFileLines("20261211");
     expected[14] = "Customer : QMV";
@@ -259,7 +260,7 @@ TEST_F(AppFixture, SaveReplacesTheFileInsteadOfOverwritingIt) {
 }
 
 TEST_F(AppFixture, SaveThatCannotWriteRaisesTheFileCreationError) {
-    form = std::make_unique<app::TForm1>(loop, app::AppPaths{dir, dir / "no-such-folder"});
+    form = std::make_unique<app::TForm1>(loop, hid, app::AppPaths{dir, dir / "no-such-folder"});
     form->FormCreate();
     ASSERT_EQ(errors.size(), 1u);  // the default file could not be written at start-up
     EXPECT_EQ(errors[0].rfind("Cannot create file \"", 0), 0u) << errors[0];

@@ -28,7 +28,6 @@ QApplication& application() {
     // Never destroyed: tearing Qt down among the other statics at exit is not safe.
     static QApplication* app = new QApplication(argc, argv);
     return *app;
-
 }
 
 struct MainWindow : tc::testing::AppFixture {
@@ -140,9 +139,9 @@ TEST_F(MainWindow, WithoutANotificationAreaTheLampShowsInTheStatusBoxAndFollowsT
     EXPECT_EQ(lamp->parentWidget(), window->widgetFor("suiGroupBox1"));
     auto pixel = [&] { return lamp->pixmap().toImage().pixelColor(16, 16); };
     const QColor grey = pixel();
-    form->LampControllerFound();
+    form->CoolTrayIcon1.setIndex(1);
     EXPECT_GT(pixel().red(), pixel().green());
-    form->LampReportAccepted();
+    form->CoolTrayIcon1.setIndex(2);
     EXPECT_GT(pixel().green(), pixel().red());
     EXPECT_NE(grey, pixel());
 }
