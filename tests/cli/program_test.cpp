@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "ProcessRunner.h"
 
@@ -59,6 +60,21 @@ TEST_F(Program, ASecondCopyEndsAtOnceAndTheFirstRunsOn) {
     EXPECT_EQ(second.output(), "");  // no window, no message
     first.signal(SIGTERM);
     EXPECT_EQ(first.wait(10s), 0);
+}
+
+TEST_F(Program, SimulatedRunShowsTheControllerAndThePrinterPortOpens) {
+    auto p =
+        start({"--simulate", "--headless", "--port", "0", "--workdir", (dir / "work").string()});
+    for (const char* line : {" LabelDevice: Device: PlugIn\n", " lamp: red\n",
+                             " Label9: ", " Label10: ", " lamp: green\n", " Listen\n"})
+        EXPECT_TRUE(p.waitForOutput(line, 20s)) << line << "\n" << p.output();
+    EXPECT_EQ(p.output().find("error:"), std::string::npos) << p.output();
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.wait(10s), 0);
+    // The port was opened for this run only: the settings file still says OFF.
+    std::ifstream ini(dir / "work" / "Start_Up.ini");
+    std::string text((std::istreambuf_iterator<char>(ini)), {});
+    EXPECT_NE(text.find("Comm Port : OFF\r\n"), std::string::npos);
 }
 
 TEST_F(Program, AKilledCopyDoesNotBlockTheNextStart) {
