@@ -14,7 +14,18 @@ function(tc_library name folder)
   endif()
 endfunction()
 
+# tc_add_subfolders(): every subfolder of the current folder that has a CMakeLists.txt.
+function(tc_add_subfolders)
+  file(GLOB _children LIST_DIRECTORIES true CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(_child ${_children})
+    if(IS_DIRECTORY ${_child} AND EXISTS ${_child}/CMakeLists.txt)
+      add_subdirectory(${_child})
+    endif()
+  endforeach()
+endfunction()
+
 # tc_test(file deps...): one GoogleTest executable per test source, registered
+
 # with CTest test by test.
 function(tc_test file)
   # A test named before its source is written is left out rather than breaking the

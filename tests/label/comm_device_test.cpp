@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
+#include "../support/Eventually.h"
 
 #include <chrono>
 #include <functional>
@@ -15,18 +17,9 @@
 using namespace tc::label;
 using namespace tc::platform;
 using namespace std::chrono_literals;
+using tc::testing::eventually;
 
 namespace {
-
-// Waits for a condition that another thread makes true, giving up after `limit`.
-bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
 
 // What the far end of the line has received, reading until `n` bytes came (bounded).
 std::string readMaster(PseudoTerminal& pty, std::size_t n) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "../support/Eventually.h"
+
 #include <chrono>
 #include <functional>
 #include <string>
@@ -16,6 +18,7 @@ using namespace tc::sim;
 using namespace tc::platform;
 using namespace std::chrono_literals;
 using tc::label::TCommDevice;
+using tc::testing::eventually;
 
 namespace {
 
@@ -87,15 +90,6 @@ TEST(PrinterBehaviour, AnEndlessLineIsTakenAsACommandAtTheBound) {
 }
 
 namespace {
-
-bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
 
 std::string readAll(TCommDevice& port) {
     std::string out(2000, '\0');
