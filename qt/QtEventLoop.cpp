@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include <stdexcept>
+
 namespace tc::qt {
 
 using platform::FdEvent;
@@ -37,7 +39,10 @@ FdEvent readyNow(int fd, FdEvent wanted) {
 }  // namespace
 
 QtEventLoop::QtEventLoop() : mainThread_(std::this_thread::get_id()) {
+    if (!QCoreApplication::instance() || !QAbstractEventDispatcher::instance())
+        throw std::logic_error("the event loop needs the application object first");
     startClock();
+
     // The idle hook runs each time the loop is about to wait for events.
     connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
             [this] {
