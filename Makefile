@@ -4,7 +4,8 @@ JOBS ?= 2
 RUN_DIR ?= $(BUILD)/run
 
 DEB_PACKAGES := cmake g++ make pkg-config qt6-base-dev libxkbcommon-dev libgl-dev \
-                libgtest-dev libgmock-dev libbenchmark-dev libudev-dev xvfb xauth
+                libgtest-dev libgmock-dev libbenchmark-dev libudev-dev xvfb xauth \
+                fonts-dejavu-core
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps configure build test run bench clean format
