@@ -125,7 +125,7 @@ FormWindow::FormWindow(ui::Form& form, platform::EventLoop& loop, bool allowTray
     client_ = this;
 
     for (const auto& c : form.controls()) build(*c);
-    form.onControlAdded([this](ui::Control& c) { build(c); });
+    addedHandler_ = form.onControlAdded([this](ui::Control& c) { build(c); });
     form.addObserver(this);
     observed_.push_back(&form);
     qApp->installEventFilter(this);
@@ -134,6 +134,8 @@ FormWindow::FormWindow(ui::Form& form, platform::EventLoop& loop, bool allowTray
 
 FormWindow::~FormWindow() {
     qApp->removeEventFilter(this);
+    form_.removeControlAddedHandler(addedHandler_);
+
     for (auto* c : observed_) c->removeObserver(this);
     if (tray_) tray_->hide();
 }

@@ -51,7 +51,9 @@ private:
     std::vector<ui::Control*> observed_;
     QSystemTrayIcon* tray_ = nullptr;
     QLabel* lampLabel_ = nullptr;
-    bool updating_ = false;  // a model change being shown must not echo back as typing
+    int addedHandler_ = 0;
+    bool updating_ = false;
+    // a model change being shown must not echo back as typing
 };
 
 }  // namespace tc::qt

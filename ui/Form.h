@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,7 +21,7 @@ public:
         auto c = std::make_unique<T>(std::forward<Args>(args)...);
         T& ref = *c;
         controls_.push_back(std::move(c));
-        for (auto& h : addedHandlers_) h(ref);
+        for (auto& [id, h] : addedHandlers_) h(ref);
         return ref;
     }
 
@@ -47,14 +48,21 @@ public:
     std::function<void(char)> onKeyPress;
 
     // A renderer learns of controls created after it was built (the line boxes).
-    void onControlAdded(std::function<void(Control&)> f) { addedHandlers_.push_back(std::move(f)); }
+    // Returns a number for removeControlAddedHandler, for an observer that goes first.
+    int onControlAdded(std::function<void(Control&)> f) {
+        addedHandlers_.emplace(++lastHandler_, std::move(f));
+        return lastHandler_;
+    }
+    void removeControlAddedHandler(int id) { addedHandlers_.erase(id); }
 
     // Shown or hidden by the program (the lamp's double-click).
     bool showing() const { return visible(); }
 
 private:
     std::vector<std::unique_ptr<Control>> controls_;
-    std::vector<std::function<void(Control&)>> addedHandlers_;
+    std::map<int, std::function<void(Control&)>> addedHandlers_;
+    int lastHandler_ = 0;
+
     std::string systemCaption_;
 };
 
