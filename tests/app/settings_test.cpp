@@ -285,3 +285,25 @@ TEST(SettingsFile, ReplaceLeavesNoTemporaryFilesBehind) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
     std::filesystem::remove_all(dir);
 }
+
+TEST_F(AppFixture, ReadsFromTheCurrentFolderAndWritesToTheProgramFolder) {
+    const auto current = dir / "current";
+    const auto program = dir / "program";
+    std::filesystem::create_directories(current);
+    std::filesystem::create_directories(program);
+    // No file where it is read: the defaults go to the program's folder.
+    form = std::make_unique<app::TForm1>(loop, hid, app::AppPaths{current, program});
+    form->FormCreate();
+    EXPECT_FALSE(std::filesystem::exists(current / "Start_Up.ini"));
+    EXPECT_EQ(tc::testing::readAll(program / "Start_Up.ini"), defaultFileText(kToday));
+
+    form = nullptr;
+    tc::testing::writeAll(current / "Start_Up.ini", withLine(14, "Serial Number : 0042"));
+    form = std::make_unique<app::TForm1>(loop, hid, app::AppPaths{current, program});
+    form->FormCreate();
+    EXPECT_EQ(form->SerialNumber, "0042");
+    form->SaveSettings();
+    EXPECT_EQ(tc::testing::readAll(current / "Start_Up.ini"), withLine(14, "Serial Number : 0042"));
+    EXPECT_NE(tc::testing::readAll(program / "Start_Up.ini").find("Serial Number : 0042\r\n"),
+              std::string::npos);
+}
