@@ -84,8 +84,6 @@ public:
 
     void ShowError(const std::string& text) const { loop_.reportError(text); }
     bool Terminating() const { return terminating_; }
-    platform::EventLoop& Loop() const { return loop_; }
-    const AppPaths& Paths() const { return paths_; }
 
     // --- controls ---
     ui::Form Form1;

@@ -52,7 +52,6 @@ public:
     // How long to wait for real descriptors and threads before the clock jumps to the
     // next timer (0 by default: a purely simulated test never waits).
     void setRealWaitSlice(Millis slice) { realSlice_ = slice; }
-    std::size_t timerCount() const { return timers_.size(); }
 
 private:
     struct TimerEntry {

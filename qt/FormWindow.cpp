@@ -116,7 +116,11 @@ FormWindow::FormWindow(ui::Form& form, platform::EventLoop& loop, bool allowTray
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(form.rect().width, form.rect().height);
+    if (form.fixedSize)
+        setFixedSize(form.rect().width, form.rect().height);
+    else
+        resize(form.rect().width, form.rect().height);
+
     setFont(fontFor(form.defaultFont, form.defaultFont));
     QPalette pal = palette();
     pal.setColor(QPalette::Window, color(ui::colors::ButtonFace));

@@ -55,9 +55,6 @@ public:
     }
     void removeControlAddedHandler(int id) { addedHandlers_.erase(id); }
 
-    // Shown or hidden by the program (the lamp's double-click).
-    bool showing() const { return visible(); }
-
 private:
     std::vector<std::unique_ptr<Control>> controls_;
     std::map<int, std::function<void(Control&)>> addedHandlers_;
