@@ -6,9 +6,19 @@ RUN_DIR ?= $(BUILD)/run
 DEB_PACKAGES := cmake g++ make pkg-config qt6-base-dev libxkbcommon-dev libgl-dev \
                 libgtest-dev libgmock-dev libbenchmark-dev libudev-dev xvfb xauth \
                 fonts-dejavu-core
+# What the fuzzing build needs beyond the ordinary build: clang and its libFuzzer runtime.
+FUZZ_PACKAGES := clang libclang-rt-14-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+FUZZ_SECONDS ?= 60
 
-.PHONY: deps configure build test run bench clean format
+# Sanitizer runs stop at the first finding, so none can scroll by in a passing run.
+SAN_ENV := ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:strict_string_checks=1 \
+           LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
+           UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+           TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+           QT_QPA_PLATFORM=$${QT_QPA_PLATFORM:-offscreen}
+
+.PHONY: deps fuzz-deps configure build test run bench clean format sanitize fuzz
 
 deps:
 	@missing=$$(for p in $(DEB_PACKAGES); do dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'ok installed' || echo $$p; done); \
@@ -17,6 +27,9 @@ deps:
 	  $(SUDO) apt-get update -qq && \
 	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
+
+fuzz-deps: deps
+	@$(MAKE) --no-print-directory deps DEB_PACKAGES="$(FUZZ_PACKAGES)"
 
 configure: deps
 	@[ -f $(BUILD)/CMakeCache.txt ] || cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -38,6 +51,26 @@ run: build
 	  $(BUILD)/touchcal --simulate --headless --workdir $(RUN_DIR); \
 	fi
 
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer, then the tests
+# that run threads of their own under ThreadSanitizer; each in a build folder of its own.
+sanitize: deps
+	cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOUCHCAL_BENCHMARKS=OFF \
+	  -DTOUCHCAL_SANITIZE=address,undefined
+	cmake --build $(BUILD)-asan -j$(JOBS)
+	cd $(BUILD)-asan && $(SAN_ENV) ctest --output-on-failure -j$(JOBS)
+	cmake -S . -B $(BUILD)-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOUCHCAL_BENCHMARKS=OFF \
+	  -DTOUCHCAL_SANITIZE=thread
+	cmake --build $(BUILD)-tsan -j$(JOBS) --target threaded_tests
+	cd $(BUILD)-tsan && $(SAN_ENV) ctest --output-on-failure -j$(JOBS) -L threads
+
+# Every fuzz target for FUZZ_SECONDS over its seed corpus (fuzz/corpus); a finding fails
+# and prints where its reproducer is.
+fuzz: fuzz-deps
+	cmake -S . -B $(BUILD)-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	  -DTOUCHCAL_FUZZ=ON -DTOUCHCAL_TESTS=OFF -DTOUCHCAL_BENCHMARKS=OFF
+	cmake --build $(BUILD)-fuzz -j$(JOBS) --target fuzz_targets
+	FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh $(BUILD)-fuzz
+
 bench: build
 	bench/startup.sh $(BUILD)
 
@@ -45,4 +78,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz
