@@ -257,6 +257,7 @@ void TCommDevice::readerLoop() {
         }
         if (fds[0].revents) break;
         if (count < 2 || !fds[1].revents) continue;
+        const short events = fds[1].revents;
         const std::uint32_t abortMark = rxAbort_.load(std::memory_order_acquire);
         const ssize_t n = ::read(fd, piece, sizeof piece);
         if (n > 0) {
@@ -267,9 +268,16 @@ void TCommDevice::readerLoop() {
                 kept = rx_.push(piece, std::size_t(n));
             dropped_.fetch_add(std::size_t(n) - kept, std::memory_order_relaxed);
             lineIn_.fetch_add(std::size_t(n), std::memory_order_release);
-        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-            lineGone_.store(true, std::memory_order_release);
+            continue;
         }
+        if (n < 0 && errno == EINTR) continue;
+        // Reads never wait on this line, so 0 (or EAGAIN) only says that nothing is
+        // there: a purge may have emptied the driver since the poll. The line is gone
+        // when the poll reports a hang-up (a hung-up terminal also reads 0) or the read
+        // fails otherwise (EIO once the far end of a pseudo-terminal has closed).
+        const bool nothing = n == 0 || errno == EAGAIN;
+        if (!nothing || (events & (POLLHUP | POLLERR | POLLNVAL)))
+            lineGone_.store(true, std::memory_order_release);
     }
     markExited(readerExited_);
 }

@@ -216,6 +216,33 @@ TEST_F(CommDevice, AHangUpIsNoticedAndTheStopStaysPrompt) {
     EXPECT_FALSE(port.Active());
 }
 
+TEST_F(CommDevice, PurgesRacingArrivalsNeverTakeTheLineForGone) {
+    port.Open();
+    // The far end keeps sending while the main thread purges, as the label job purges
+    // before every command. Each purge follows a byte by a delay swept over 0 to 13 us,
+    // so some fall between the reader's poll and its read, which then finds nothing:
+    // that is not a hang-up.
+    int purges = 0;
+    for (; purges < 30000 && !port.LineGone(); ++purges) {
+        [[maybe_unused]] auto w = ::write(pty.master(), "z", 1);
+        const auto until = std::chrono::steady_clock::now() + (purges % 128) * 100ns;
+        while (std::chrono::steady_clock::now() < until) {
+        }
+        port.PurgeRead(purges % 2 == 0);
+    }
+    ASSERT_FALSE(port.LineGone()) << "after " << purges << " purges";
+    port.Write("PF\n");
+    EXPECT_EQ(readMaster(pty, 3), "PF\n");
+    writeMaster(pty, "Ok");
+    // A byte of the stream may still have been on its way after the last purge.
+    std::string got;
+    ASSERT_TRUE(eventually([&] {
+        got += readAll(port);
+        return got.ends_with("Ok");
+    }));
+    EXPECT_EQ(got.find_first_not_of('z'), got.size() - 2) << got;
+}
+
 TEST(CommErrorMessages, EveryCodeHasItsText) {
     EXPECT_EQ(commErrorMessage(1), "Out of memory");
     EXPECT_EQ(commErrorMessage(4), "Cannot open COM port");
