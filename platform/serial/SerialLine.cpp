@@ -124,7 +124,13 @@ SerialLine::SerialLine(const std::string& path, const SerialLineSettings& settin
         const int err = path.empty() ? ENOENT : errno;
         throw SerialOpenError(SerialOpenStep::Open, err, describe("open", path, err));
     }
+    // A failed open leaves the terminal as it found it: not exclusive, not locked, not
+    // held, so the next attempt (ours or another program's) is not refused for it.
+    bool locked = false;
+    bool exclusive = false;
     auto fail = [&](SerialOpenStep step, int err, const std::string& what) {
+        if (exclusive) ::ioctl(fd_, TIOCNXCL);
+        if (locked) ::flock(fd_, LOCK_UN);
         ::close(fd_);
         fd_ = -1;
         throw SerialOpenError(step, err, what);
@@ -132,11 +138,13 @@ SerialLine::SerialLine(const std::string& path, const SerialLineSettings& settin
     // Two programs writing to one printer would interleave their labels.
     if (::flock(fd_, LOCK_EX | LOCK_NB) != 0)
         fail(SerialOpenStep::Open, errno, describe("flock", path, errno));
+    locked = true;
     termios current{};
     if (::tcgetattr(fd_, &current) != 0)
         fail(SerialOpenStep::ReadParameters, errno, describe("tcgetattr", path, errno));
     if (::ioctl(fd_, TIOCEXCL) != 0)
         fail(SerialOpenStep::Open, errno, describe("TIOCEXCL", path, errno));
+    exclusive = true;
     if (!mapping) fail(SerialOpenStep::SetParameters, EINVAL, "unsupported line settings");
     note_ = mapping->note;
     termios wanted = mapping->tio;

@@ -1,5 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <string>
@@ -141,3 +145,46 @@ TEST(SerialLine, IsExclusiveWhileOpenAndFreeAfterwards) {
     SerialLine again(pty.slavePath(), s);
     EXPECT_GE(again.fd(), 0);
 }
+
+namespace {
+
+bool exclusive(const PseudoTerminal& pty) {
+    int on = -1;
+    EXPECT_EQ(::ioctl(pty.slave(), TIOCGEXCL, &on), 0);
+    return on != 0;
+}
+
+bool lockable(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return ok;
+}
+
+std::string failureName(const ::testing::TestParamInfo<SerialLineSettings>& info) {
+    const char* const names[] = {"SevenDataBits", "Parity", "NoSuchBaudRate"};
+    return names[info.index];
+}
+
+}  // namespace
+
+class SerialLineFailedOpen : public ::testing::TestWithParam<SerialLineSettings> {};
+
+// Each of these fails after the terminal was locked and made exclusive. A process with
+// CAP_SYS_ADMIN opens an exclusive terminal all the same, so the flag itself is checked
+// as well as a second open.
+TEST_P(SerialLineFailedOpen, LeavesTheTerminalFreeForTheNextOpen) {
+    PseudoTerminal pty;
+    EXPECT_EQ(failingStep(pty.slavePath(), GetParam()), SerialOpenStep::SetParameters);
+    EXPECT_FALSE(exclusive(pty));
+    EXPECT_TRUE(lockable(pty.slavePath()));
+    SerialLine again(pty.slavePath(), make(9600, 8, Parity::None, StopBits::One));
+    EXPECT_TRUE(exclusive(pty));
+}
+
+INSTANTIATE_TEST_SUITE_P(AfterTheExclusiveMode, SerialLineFailedOpen,
+                         ::testing::Values(make(9600, 7, Parity::None, StopBits::One),
+                                           make(9600, 8, Parity::Even, StopBits::One),
+                                           make(12345, 8, Parity::None, StopBits::One)),
+                         failureName);
