@@ -105,6 +105,7 @@ void buildMainWindow(Form& form) {
     auto& memo1 = form.get<Memo>("Memo1");
     memo1.setScrollBars(ScrollBars::Both);
     memo1.setMaxLines(kLogLineLimit);
+    memo1.setMaxBytes(kLogByteLimit);
 
     auto& memo5 = form.get<Memo>("Memo5");
     memo5.setFont({"Times New Roman", 32, false, colors::Red});

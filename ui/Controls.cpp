@@ -80,24 +80,54 @@ void RadioGroup::userSelect(int i) {
 
 void Memo::add(const std::string& line) {
     lines_.push_back(line);
-    if (maxLines_ && lines_.size() > maxLines_) lines_.pop_front();
+    bytes_ += line.size();
+    trim();
     notify(Change::LineAdded);
 }
 
 void Memo::clear() {
     if (lines_.empty()) return;
     lines_.clear();
+    bytes_ = 0;
     notify(Change::Lines);
 }
 
 void Memo::setLines(const std::vector<std::string>& lines) {
     lines_.assign(lines.begin(), lines.end());
+    bytes_ = 0;
+    for (const auto& l : lines_) bytes_ += l.size();
     trim();
     notify(Change::Lines);
 }
 
-void Memo::trim() {
-    while (maxLines_ && lines_.size() > maxLines_) lines_.pop_front();
+void Memo::setMaxLines(std::size_t n) {
+    maxLines_ = n;
+    if (trim()) notify(Change::Lines);
+}
+
+void Memo::setMaxBytes(std::size_t n) {
+    maxBytes_ = n;
+    if (trim()) notify(Change::Lines);
+}
+
+bool Memo::trim() {
+    const std::size_t before = bytes_;
+    const std::size_t count = lines_.size();
+    const auto popFront = [this] {
+        bytes_ -= lines_.front().size();
+        lines_.pop_front();
+    };
+    while (maxLines_ && lines_.size() > maxLines_) popFront();
+    if (!maxBytes_) return lines_.size() != count;
+    while (bytes_ > maxBytes_ && lines_.size() > 1) popFront();
+    if (bytes_ > maxBytes_) {
+        // The newest line stays, cut, so the box keeps showing that something came.
+        std::string& last = lines_.back();
+        last.resize(maxBytes_);
+        last.shrink_to_fit();
+        bytes_ = last.size();
+    }
+    return lines_.size() != count || bytes_ != before;
 }
 
 std::string Memo::joinedText() const {

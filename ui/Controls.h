@@ -202,7 +202,9 @@ private:
     int itemIndex_ = -1;
 };
 
-// A multi-line text box. A positive line limit drops the oldest lines first.
+// A multi-line text box. A positive line limit, and a positive byte limit on the text of
+// all lines together, drop the oldest lines first; a single line longer than the whole
+// byte limit is kept cut to it, so the box never holds more than the limit.
 class Memo : public Control {
 public:
     Memo(std::string name, Rect r, std::string parent = {})
@@ -215,16 +217,23 @@ public:
     std::string joinedText() const;
 
     std::size_t maxLines() const { return maxLines_; }
-    void setMaxLines(std::size_t n) { maxLines_ = n; }
+    void setMaxLines(std::size_t n);
+    std::size_t maxBytes() const { return maxBytes_; }
+    void setMaxBytes(std::size_t n);
+    // Bytes of text in all lines, line ends not counted.
+    std::size_t textBytes() const { return bytes_; }
     ScrollBars scrollBars() const { return scrollBars_; }
     void setScrollBars(ScrollBars s) { scrollBars_ = s; }
     bool readOnly() const { return readOnly_; }
     void setReadOnly(bool r) { readOnly_ = r; }
 
 private:
-    void trim();
+    // Drops (and cuts) to the limits; true when anything went.
+    bool trim();
     std::deque<std::string> lines_;
+    std::size_t bytes_ = 0;
     std::size_t maxLines_ = 0;
+    std::size_t maxBytes_ = 0;
     ScrollBars scrollBars_ = ScrollBars::None;
     bool readOnly_ = false;
 };

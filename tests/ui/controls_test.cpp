@@ -68,3 +68,50 @@ TEST(Controls, FormTellsOfControlsAddedLater) {
     EXPECT_EQ(f.find("RowRangeEdit0").kind(), Kind::Edit);
     EXPECT_THROW(f.find("nothing"), std::runtime_error);
 }
+
+TEST(Memo, LimitsDropTheOldestLinesFirst) {
+    struct Case {
+        const char* name;
+        std::size_t maxLines;
+        std::size_t maxBytes;
+        std::vector<std::string> added;
+        std::vector<std::string> kept;
+    } cases[] = {
+        {"no limits", 0, 0, {"a", "bb", "ccc"}, {"a", "bb", "ccc"}},
+        {"lines", 2, 0, {"a", "bb", "ccc"}, {"bb", "ccc"}},
+        {"bytes", 0, 5, {"a", "bb", "ccc"}, {"bb", "ccc"}},
+        {"bytes exactly at the limit", 0, 6, {"a", "bb", "ccc"}, {"a", "bb", "ccc"}},
+        {"lines before bytes", 1, 100, {"a", "bb", "ccc"}, {"ccc"}},
+        {"bytes before lines", 10, 4, {"aa", "bb", "ccc"}, {"ccc"}},
+        {"a line longer than the limit is kept cut", 0, 4, {"a", "0123456789"}, {"0123"}},
+    };
+    for (const auto& c : cases) {
+        Memo m("Memo1", {0, 0, 10, 10});
+        m.setMaxLines(c.maxLines);
+        m.setMaxBytes(c.maxBytes);
+        for (const auto& l : c.added) m.add(l);
+        EXPECT_EQ(std::vector<std::string>(m.lines().begin(), m.lines().end()), c.kept) << c.name;
+        std::size_t bytes = 0;
+        for (const auto& l : c.kept) bytes += l.size();
+        EXPECT_EQ(m.textBytes(), bytes) << c.name;
+        m.setLines(c.added);  // the same limits for a whole list
+        EXPECT_EQ(std::vector<std::string>(m.lines().begin(), m.lines().end()), c.kept) << c.name;
+    }
+}
+
+TEST(Memo, ObserversSeeTheLineAsKeptAndTheListWhenALimitShrinksIt) {
+    Memo m("Memo1", {0, 0, 10, 10});
+    Recorder r;
+    m.addObserver(&r);
+    m.setMaxBytes(3);
+    m.add("abcdef");
+    EXPECT_EQ(m.lines().back(), "abc");
+    m.setMaxBytes(0);
+    m.add("12");
+    m.add("34");
+    m.setMaxBytes(2);  // now too much: the list changes under the observers
+    EXPECT_EQ(std::vector<std::string>(m.lines().begin(), m.lines().end()),
+              std::vector<std::string>{"34"});
+    EXPECT_EQ(r.seen, (std::vector<Change>{Change::LineAdded, Change::LineAdded, Change::LineAdded,
+                                           Change::Lines}));
+}
