@@ -92,6 +92,15 @@ TServerSocket::~TServerSocket() {
     }
 }
 
+void TServerSocket::SetLimits(const Limits& limits) {
+    limits_ = limits;
+    // A smaller read bound gives back what a larger one took.
+    if (readScratch_.size() > limits_.maxReadBytes) {
+        readScratch_.resize(limits_.maxReadBytes);
+        readScratch_.shrink_to_fit();
+    }
+}
+
 std::uint16_t TServerSocket::LocalPort() const {
     return listener_ ? listener_->socket.localPort() : 0;
 }
@@ -138,6 +147,11 @@ void TServerSocket::onListenerReady() {
             throw;
         }
         if (!s) return;
+        if (connections_.size() >= limits_.maxConnections) {
+            s->close();
+            if (OnClientRefused) OnClientRefused();
+            continue;
+        }
         if (OnGetSocket) OnGetSocket(s->fd());
         auto c = std::make_shared<StationConnection>(*this, std::move(*s));
         connections_.push_back(c);
@@ -224,6 +238,9 @@ void TServerSocket::flushPending(StationConnection& c) {
     }
     c.pending_.erase(0, r.bytes);
     if (c.pending_.empty()) {
+        // Give the room back: a peer that once fell behind must not keep up to the
+        // bound resident for the rest of its connection.
+        std::string().swap(c.pending_);
         stopStallTimer(c);
     } else if (r.bytes > 0) {
         restartStallTimer(c);
@@ -281,7 +298,7 @@ void TServerSocket::release(StationConnection& c) {
     if (c.watch_) loop_.removeWatch(c.watch_);
     c.watch_ = 0;
     stopStallTimer(c);
-    c.pending_.clear();
+    std::string().swap(c.pending_);
     c.stream_.close();
 }
 

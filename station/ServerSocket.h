@@ -74,6 +74,9 @@ public:
         std::size_t maxPendingBytes = 1024 * 1024;
         // A peer that takes none of the kept bytes for this long is disconnected.
         tc::platform::Millis stallTimeout{30000};
+        // Open connections at most; a station connecting beyond this is accepted and
+        // closed at once (OnClientRefused), so no number of peers grows the process.
+        std::size_t maxConnections = 32;
     };
 
     explicit TServerSocket(tc::platform::EventLoop& loop);
@@ -101,7 +104,7 @@ public:
     int ActiveConnections() const { return int(connections_.size()); }
     StationConnection& Connections(int index) const;
 
-    void SetLimits(const Limits& limits) { limits_ = limits; }
+    void SetLimits(const Limits& limits);
     const Limits& GetLimits() const { return limits_; }
 
     // Event handlers (all optional).
@@ -113,6 +116,9 @@ public:
     ConnectionEvent OnClientWrite;  // first writable, and writable again after a full buffer
     ConnectionEvent OnClientDisconnect;
     ErrorHandler OnClientError;
+    // A connection beyond Limits::maxConnections was closed as soon as it was accepted;
+    // no other handler runs for it.
+    std::function<void()> OnClientRefused;
 
 private:
     friend class StationConnection;
@@ -140,7 +146,7 @@ private:
     Limits limits_;
     std::unique_ptr<Listener> listener_;
     std::vector<std::shared_ptr<StationConnection>> connections_;
-    std::vector<char> readScratch_;  // one read's worth, reused
+    std::vector<char> readScratch_;  // one read's worth, reused; never more than the bound
 };
 
 // The one way a reply leaves the program: logged as a line, then sent (without any

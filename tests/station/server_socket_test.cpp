@@ -319,6 +319,34 @@ TEST_F(Station, KeptRepliesBeyondTheBoundDisconnectThePeer) {
     EXPECT_EQ(count("ClientDisconnect"), 1u);
 }
 
+TEST_F(Station, StationsBeyondTheBoundAreRefusedAndTheOthersKeepWorking) {
+    server.SetLimits({.maxConnections = 2});
+    int refused = 0;
+    server.OnClientRefused = [&] { ++refused; };
+    server.SetActive(true);
+    Fd a = connect();
+    Fd b = connect();
+    std::vector<Fd> extra;
+    for (int i = 0; i < 3; ++i) extra.push_back(connectLoopback(server.LocalPort()));
+    ASSERT_TRUE(runUntil([&] { return refused == 3; }));
+    EXPECT_EQ(server.ActiveConnections(), 2);
+    EXPECT_EQ(count("GetSocket"), 2u);  // nothing else ran for the refused ones
+    for (const auto& fd : extra) {
+        pollfd p{fd.get(), POLLIN, 0};
+        ASSERT_EQ(::poll(&p, 1, 5000), 1);
+        char ch;
+        EXPECT_LE(::recv(fd.get(), &ch, 1, 0), 0);  // closed at once
+    }
+    // Once one leaves, the next station is taken again.
+    a.reset();
+    ASSERT_TRUE(runUntil([&] { return server.ActiveConnections() == 1; }));
+    Fd c = connect();
+    reply = "READY";
+    send(c, "x");
+    ASSERT_TRUE(runUntil([&] { return count("x") == 1; }));
+    EXPECT_EQ(receive(b, 5), "READY");
+}
+
 TEST_F(Station, DeactivationClosesEveryConnection) {
     server.SetActive(true);
     Fd a = connect();
