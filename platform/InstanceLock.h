@@ -10,18 +10,29 @@ namespace tc::platform {
 
 class InstanceLock {
 public:
+    enum class State {
+        Owned,              // this process holds the lock
+        HeldByAnotherCopy,  // a live process holds it
+        Unavailable,        // the lock file could not be opened or locked; see failure()
+    };
+
     // Tries to take the lock named `name` in $XDG_RUNTIME_DIR (or /tmp, or `folder` when
-    // given). owned() says whether it was had.
+    // given).
     explicit InstanceLock(const std::string& name, std::filesystem::path folder = {});
     ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
-    bool owned() const { return fd_ >= 0; }
+    State state() const { return state_; }
+    bool owned() const { return state_ == State::Owned; }
+    // Why the lock is unavailable (the system's wording), empty otherwise.
+    const std::string& failure() const { return failure_; }
     const std::filesystem::path& path() const { return path_; }
 
 private:
     int fd_ = -1;
+    State state_ = State::Unavailable;
+    std::string failure_;
     std::filesystem::path path_;
 };
 

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QScreen>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -34,19 +35,31 @@ using namespace tc;
 int signalPipe[2] = {-1, -1};
 
 void onSignal(int) {
+    const int saved = errno;
     const char c = 1;
     [[maybe_unused]] auto n = ::write(signalPipe[1], &c, 1);
+    errno = saved;
 }
 
-// SIGTERM and SIGINT are caught from the first moment and noted in a pipe, so one that
-// comes during start-up still ends the program the ordinary way once the loop runs.
+// Runs first in main: a SIGTERM or SIGINT that comes while the program starts is noted in a
+// pipe and ends it the ordinary way once the loop runs, never by the default action. They
+// are unblocked too, as they are the way this program is told to end.
+// SIGPIPE is ignored: when whatever reads standard error goes away, a line that cannot be
+// written is lost and the program goes on (sockets send with MSG_NOSIGNAL already).
 void catchSignals() {
+    ::signal(SIGPIPE, SIG_IGN);
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
     struct sigaction sa {};
     sa.sa_handler = onSignal;
+    sa.sa_flags = SA_RESTART;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
+    sigset_t ending;
+    sigemptyset(&ending);
+    sigaddset(&ending, SIGTERM);
+    sigaddset(&ending, SIGINT);
+    sigprocmask(SIG_UNBLOCK, &ending, nullptr);
 }
 
 // The main window closes the ordinary way on those signals.
@@ -161,6 +174,7 @@ int runWindow(int argc, char** argv, const app::Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    catchSignals();
     const std::vector<std::string> args(argv + 1, argv + argc);
     const auto parsed = app::parseCommandLine(args);
     if (!parsed.options) {
@@ -178,10 +192,13 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // Another copy runs already: leave it alone and end quietly.
+    // Another copy runs already: leave it alone and end quietly. A lock file that cannot be
+    // used at all proves no such thing, so that start goes on.
     static platform::InstanceLock lock("RodudOvevezadizeRA");
-    if (!lock.owned()) return 0;
-    catchSignals();
+    if (lock.state() == platform::InstanceLock::State::HeldByAnotherCopy) return 0;
+    if (lock.state() == platform::InstanceLock::State::Unavailable)
+        std::cerr << "touchcal: cannot take the single-instance lock " << lock.path().string()
+                  << ": " << lock.failure() << "; starting anyway\n";
 
     try {
         if (o.headless) return runHeadless(argc, argv, o);

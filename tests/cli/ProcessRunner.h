@@ -15,10 +15,19 @@ namespace tc::testing {
 
 class Process {
 public:
-    Process(std::vector<std::string> args, std::vector<std::string> env) {
+    // `endingSignalsBlocked`: the program starts with SIGTERM and SIGINT blocked, so one sent
+    // at once is still pending when its own code first runs.
+    Process(std::vector<std::string> args, std::vector<std::string> env,
+            bool endingSignalsBlocked = false) {
         int err[2];
         if (::pipe2(err, O_CLOEXEC) != 0) return;
+        sigset_t ending, before;
+        sigemptyset(&ending);
+        sigaddset(&ending, SIGTERM);
+        sigaddset(&ending, SIGINT);
+        if (endingSignalsBlocked) ::sigprocmask(SIG_BLOCK, &ending, &before);
         pid_ = ::fork();
+        if (endingSignalsBlocked && pid_ != 0) ::sigprocmask(SIG_SETMASK, &before, nullptr);
         if (pid_ == 0) {
             ::dup2(err[1], 2);
             ::dup2(err[1], 1);
@@ -68,10 +77,26 @@ public:
         }
     }
     void signal(int sig) { ::kill(pid_, sig); }
+    // Nobody reads the program's output any more: its next write meets a broken pipe.
+    void closeOutput() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+    // Still running, without collecting its exit.
+    bool running() {
+        if (exited_) return false;
+        siginfo_t info{};
+        return ::waitid(P_PID, id_t(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+               info.si_pid == 0;
+    }
     const std::string& output() const { return output_; }
 
 private:
     bool readSome(int timeoutMs) {
+        if (fd_ < 0) {
+            ::poll(nullptr, 0, timeoutMs);
+            return false;
+        }
         pollfd p{fd_, POLLIN, 0};
         if (::poll(&p, 1, timeoutMs) <= 0) return false;
         char buf[4096];

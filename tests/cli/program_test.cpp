@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "ProcessRunner.h"
 
@@ -24,12 +25,25 @@ struct Program : ::testing::Test {
         return {"XDG_RUNTIME_DIR=" + (dir / "run").string(), "QT_QPA_PLATFORM=offscreen",
                 "PATH=/usr/bin:/bin"};
     }
-    Process start(std::vector<std::string> args) {
+    Process start(std::vector<std::string> args, bool endingSignalsBlocked = false) {
         args.insert(args.begin(), TOUCHCAL_BINARY);
-        return Process(args, env());
+        return Process(args, env(), endingSignalsBlocked);
     }
     Process headless() { return start({"--headless", "--workdir", (dir / "work").string()}); }
+    std::vector<std::string> simulatedHeadless() const {
+        return {"--headless", "--simulate", "--port", "0", "--workdir", (dir / "work").string()};
+    }
 };
+
+// Real time, bounded: the program runs in a process of its own.
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        ::poll(nullptr, 0, 10);
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -88,4 +102,50 @@ TEST_F(Program, AKilledCopyDoesNotBlockTheNextStart) {
     EXPECT_TRUE(next.waitForOutput("Open Times", 20s)) << next.output();
     next.signal(SIGINT);
     EXPECT_EQ(next.wait(10s), 0);
+}
+
+TEST_F(Program, ASignalAtTheVeryStartEndsItTheOrdinaryWay) {
+    // The signal is sent before the program's first instruction and waits, blocked, until
+    // the program takes it: as early as a signal can come.
+    for (int sig : {SIGTERM, SIGINT, SIGTERM, SIGTERM}) {
+        auto p = start(simulatedHeadless(), /*endingSignalsBlocked=*/true);
+        p.signal(sig);
+        EXPECT_EQ(p.wait(20s), 0) << strsignal(sig) << "\n" << p.output();
+    }
+}
+
+TEST_F(Program, ALockFileThatCannotBeOpenedIsReportedAndTheStartGoesOn) {
+    const auto lock = dir / "run" / "RodudOvevezadizeRA.lock";
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        const char* reason;
+    } cases[] = {
+        {"a folder", [&] { std::filesystem::create_directory(lock); }, "Is a directory"},
+        {"a link to nowhere",
+         [&] { std::filesystem::create_symlink(dir / "gone" / "x.lock", lock); },
+         "No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove_all(lock);
+        c.make();
+        auto p = start(simulatedHeadless());
+        EXPECT_TRUE(p.waitForOutput(" lamp: green\n", 20s)) << c.what << "\n" << p.output();
+        EXPECT_NE(p.output().find(lock.string() + ": " + c.reason), std::string::npos)
+            << c.what << "\n"
+            << p.output();
+        p.signal(SIGTERM);
+        EXPECT_EQ(p.wait(10s), 0) << c.what;
+    }
+}
+
+TEST_F(Program, LosingTheReaderOfItsOutputEndsNothing) {
+    auto p = start(simulatedHeadless());
+    p.closeOutput();
+    // The default settings file appears while start-up logs its lines into the broken pipe;
+    // a signal is taken only once start-up is through, so all of them have been written.
+    ASSERT_TRUE(
+        eventually([&] { return std::filesystem::exists(dir / "work" / "Start_Up.ini"); }, 20s));
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.wait(10s), 0);
 }
