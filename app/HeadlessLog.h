@@ -6,12 +6,20 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/EventLoop.h"
 #include "ui/Form.h"
 
 namespace tc::app {
+
+// `text` made safe to be one line of a log: every control character is written out
+// (\r, \n, \t, \\ and \xHH for the other bytes), and so is every byte that is not part of
+// well-formed UTF-8 and every character that breaks or reorders lines on a terminal
+// (C1 controls, line and paragraph separators, direction overrides), as its bytes in
+// \xHH. Everything else passes unchanged, so the result reads back to exactly `text`.
+std::string loggableLine(std::string_view text);
 
 class HeadlessLog : private ui::Observer {
 public:
@@ -22,6 +30,7 @@ public:
 
     // The error box.
     void error(const std::string& text);
+    // One time-stamped line, whatever `text` holds (see loggableLine).
     void line(const std::string& text);
 
 private:

@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 
 #include <cstdio>
+#include <limits>
 
 #include "app/MainWindowLayout.h"
 #include "platform/Convert.h"
@@ -24,7 +25,27 @@ std::string formatSize(const char* what, int w, int h) {
     return buf;
 }
 
+bool isContinuationByte(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
 }  // namespace
+
+std::string shownStationText(const std::string& text) {
+    if (text.size() <= kShownTextLimit) return text;
+    std::size_t cut = kShownTextLimit;
+    // Cut before a character, not inside one: back over at most three continuation bytes.
+    for (int i = 0; i < 3 && cut > 0 && isContinuationByte(text[cut]); ++i) --cut;
+    if (isContinuationByte(text[cut])) cut = kShownTextLimit;
+    return text.substr(0, cut) + "\xE2\x80\xA6 (" + std::to_string(text.size()) + " bytes)";  // …
+}
+
+OpenTimesStep nextOpenTimes(int opened) {
+    // A count that cannot go higher stays where it is rather than turning negative or
+    // starting again, so the file keeps saying "at least this many".
+    if (opened == std::numeric_limits<int>::max()) return {platform::intToStr(opened), false};
+    return {platform::intToStr(opened + 1), true};
+}
 
 TForm1::TForm1(platform::EventLoop& loop, platform::hid::HidBackend& hid, AppPaths paths,
                HostInfo host, DeviceOptions devices)
@@ -86,6 +107,7 @@ TForm1::TForm1(platform::EventLoop& loop, platform::hid::HidBackend& hid, AppPat
     ServerSocket1.OnClientError = [this](auto& c, station::ErrorEvent e, int& code) {
         ServerSocket1ClientError(c, e, code);
     };
+    ServerSocket1.OnClientRefused = [this] { ServerSocket1ClientRefused(); };
     CommDevice1.SetOnLog([this](const std::string& line) { Memo1.add(line); });
     if (!devices_.serialDevice.empty()) CommDevice1.SetDevicePath(devices_.serialDevice);
 
@@ -105,6 +127,9 @@ void TForm1::Step(const platform::Task& step) {
 
 void TForm1::FormCreate() {
     BarcodePrinted = false;
+    // A save killed half way leaves its temporary beside the file; nothing else would
+    // ever remove it.
+    Step([this] { platform::removeStaleTemporaries(paths_.programDir / kSettingsFileName); });
     Step([this] { LoadSettings(); });
     Step([this] {
         auto v = validateSerialSettings(SettingValues);
@@ -133,7 +158,9 @@ void TForm1::FormCreate() {
             ShowError(e.what());
             Memo1.add("---Open Times Set Default : 0---");
         }
-        SettingValues[OpenTimes] = platform::intToStr(opened + 1);
+        const auto next = nextOpenTimes(opened);
+        if (!next.counted) Memo1.add("---Open Times Kept At : " + next.text + "---");
+        SettingValues[OpenTimes] = next.text;
     });
     Step([this] {
         CommSettings.rtsCtsFlowControl = true;
@@ -249,7 +276,9 @@ void TForm1::CoolTrayIcon1DblClick() {
 
 void TForm1::Timer1Timer() {
     Timer1.setEnabled(false);
-    CoolTrayIcon1.setIndex(1);
+    // The last report may have come just before an unplug; red would then claim a
+    // controller that is gone.
+    CoolTrayIcon1.setIndex(Link.DataDevice() ? 1 : 0);
 }
 
 void TForm1::ServerSocket1Listen() {
@@ -276,7 +305,12 @@ void TForm1::ServerSocket1ClientError(station::StationConnection&, station::Erro
 }
 
 void TForm1::ServerSocket1ClientRead(station::StationConnection& c) {
-    Memo1.add(c.ReceiveText());
+    Memo1.add(shownStationText(c.ReceiveText()));
+}
+
+void TForm1::ServerSocket1ClientRefused() {
+    Memo1.add("ClientRefused: " + std::to_string(ServerSocket1.GetLimits().maxConnections) +
+              " connections are open already");
 }
 
 void TForm1::SendStationReply(const std::string& text) {

@@ -22,6 +22,20 @@ namespace tc::app {
 
 constexpr int kMaxLines = 30;
 
+// A received text longer than this is shown cut, with its full size.
+constexpr std::size_t kShownTextLimit = 1024;
+// What Memo1 shows of a text a station sent: the text itself, or its first
+// kShownTextLimit bytes (never half a character) followed by "… (N bytes)".
+std::string shownStationText(const std::string& text);
+
+// The start count after `opened` starts. It never wraps: at the largest value it stays
+// there and `counted` is false.
+struct OpenTimesStep {
+    std::string text;
+    bool counted;
+};
+OpenTimesStep nextOpenTimes(int opened);
+
 // Where the program reads and writes its files.
 struct AppPaths {
     std::filesystem::path currentDir;  // Start_Up.ini is read here
@@ -72,6 +86,7 @@ public:
     void ServerSocket1ClientDisconnect(station::StationConnection& c);
     void ServerSocket1ClientError(station::StationConnection& c, station::ErrorEvent e,
                                   int& errorCode);
+    void ServerSocket1ClientRefused();
     // The one way a reply leaves: logged, then sent to the oldest station connection.
     void SendStationReply(const std::string& text);
 

@@ -1,6 +1,7 @@
 #include "platform/Files.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,13 +34,50 @@ bool writeAll(int fd, const char* p, std::size_t n) {
     return true;
 }
 
+[[noreturn]] void openError(const std::filesystem::path& path, const std::string& why) {
+    throw FileError("Cannot open file \"" + path.string() + "\". " + why);
+}
+
+const char* notRegularReason(mode_t mode) {
+    if (S_ISDIR(mode)) return "It is a folder, not a file";
+    if (S_ISFIFO(mode)) return "It is a FIFO, not a regular file";
+    if (S_ISSOCK(mode)) return "It is a socket, not a regular file";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "It is a device, not a regular file";
+    return "It is not a regular file";
+}
+
+std::string temporaryPrefix(const std::filesystem::path& path) {
+    return "." + path.filename().string() + ".";
+}
+
+bool isTemporaryName(const std::string& name, const std::string& prefix) {
+    static const std::string kSuffix = ".tmp";
+    if (name.size() <= prefix.size() + kSuffix.size()) return false;
+    if (name.compare(0, prefix.size(), prefix) != 0) return false;
+    if (name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0) return false;
+    for (std::size_t i = prefix.size(); i < name.size() - kSuffix.size(); ++i)
+        if (name[i] < '0' || name[i] > '9') return false;
+    return true;
+}
+
 }  // namespace
 
 std::optional<std::string> readFileIfExists(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK a FIFO would hold the open until someone writes to it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         if (errno == ENOENT) return std::nullopt;
-        throw FileError("Cannot open file \"" + path.string() + "\". " + reason(errno));
+        openError(path, reason(errno));
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        openError(path, reason(err));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        openError(path, notRegularReason(st.st_mode));
     }
     std::string content;
     char buf[65536];
@@ -49,7 +87,7 @@ std::optional<std::string> readFileIfExists(const std::filesystem::path& path) {
             if (errno == EINTR) continue;
             const int err = errno;
             ::close(fd);
-            throw FileError("Cannot open file \"" + path.string() + "\". " + reason(err));
+            openError(path, reason(err));
         }
         if (n == 0) break;
         content.append(buf, std::size_t(n));
@@ -64,11 +102,14 @@ void replaceFile(const std::filesystem::path& path, const std::string& content) 
     std::filesystem::path tmp;
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        tmp = folder / ("." + path.filename().string() + "." + std::to_string(rd()) + ".tmp");
+        tmp = folder / (temporaryPrefix(path) + std::to_string(rd()) + ".tmp");
         fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd < 0 && errno != EEXIST) createError(path, errno);
     }
     if (fd < 0) createError(path, EEXIST);
+    // Held until the descriptor closes, so a start-up clean-up tells this live save from
+    // the leftovers of a dead one.
+    ::flock(fd, LOCK_EX);
     if (!writeAll(fd, content.data(), content.size()) || ::fsync(fd) != 0) {
         const int err = errno;
         ::close(fd);
@@ -86,6 +127,28 @@ void replaceFile(const std::filesystem::path& path, const std::string& content) 
         ::fsync(dfd);
         ::close(dfd);
     }
+}
+
+int removeStaleTemporaries(const std::filesystem::path& path) {
+    const auto folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+    const std::string prefix = temporaryPrefix(path);
+    std::error_code ec;
+    std::filesystem::directory_iterator it(folder, ec);
+    if (ec) return 0;
+    int removed = 0;
+    for (const auto& entry : it) {
+        const std::string name = entry.path().filename().string();
+        if (!isTemporaryName(name, prefix)) continue;
+        std::error_code sec;
+        if (!entry.is_regular_file(sec) || entry.is_symlink(sec)) continue;
+        const int fd =
+            ::open(entry.path().c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0) continue;
+        // A save in progress holds its lock; only what nobody holds is stale.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(entry.path().c_str()) == 0) ++removed;
+        ::close(fd);
+    }
+    return removed;
 }
 
 std::filesystem::path programDirectory() {

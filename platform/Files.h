@@ -14,13 +14,19 @@ public:
 };
 
 // The whole content, or nothing when the file does not exist. A file that exists but
-// cannot be read throws `Cannot open file "<path>". <reason>`.
+// cannot be read throws `Cannot open file "<path>". <reason>`; so does anything that is
+// not a regular file (a folder, a FIFO, a device), which is refused without waiting on it.
 std::optional<std::string> readFileIfExists(const std::filesystem::path& path);
 
-// Replace `path` with `content`: a temporary file in the same folder, flushed to disk and
-// renamed over the old one, so a crash leaves the old file or the new one, never half of
-// either. Throws `Cannot create file "<path>". <reason>`.
+// Replace `path` with `content`: a temporary file `.<name>.<n>.tmp` in the same folder,
+// flushed to disk and renamed over the old one, so a crash leaves the old file or the new
+// one, never half of either. Throws `Cannot create file "<path>". <reason>`.
 void replaceFile(const std::filesystem::path& path, const std::string& content);
+
+// Removes the temporaries that replaceFile left beside `path` when its process died in the
+// middle of a save: regular files named exactly `.<name>.<digits>.tmp`. A temporary that a
+// live save is still writing is locked by it and stays. Returns how many went.
+int removeStaleTemporaries(const std::filesystem::path& path);
 
 // The folder of the running executable.
 std::filesystem::path programDirectory();

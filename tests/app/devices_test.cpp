@@ -4,8 +4,10 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <sstream>
 
 #include "AppFixture.h"
+#include "app/HeadlessLog.h"
 #include "platform/net/Socket.h"
 
 using namespace tc;
@@ -63,4 +65,42 @@ TEST_F(AppFixture, APrinterPortThatIsNotThereIsReportedOnceAndStaysClosed) {
     EXPECT_EQ(errors[0], "Cannot open COM port");
     EXPECT_FALSE(form->CommDevice1.Active());
     EXPECT_EQ(form->suiForm1.text(), "Duved Adevavevuvo VA V_20091222_SP_6");  // start-up went on
+}
+
+TEST_F(AppFixture, AStationsTextIsShownCutAndLoggedHeadlessAsOneLine) {
+    loop.setRealWaitSlice(5ms);
+    std::ostringstream out;
+    form = std::make_unique<app::TForm1>(loop, hid, app::AppPaths{dir, dir}, app::HostInfo{},
+                                         app::DeviceOptions{0, "", false});
+    app::HeadlessLog log(form->Form1, loop, out);
+    form->FormCreate();
+    form->FormShow();
+    auto station = platform::net::connectLoopback(form->ServerSocket1.LocalPort());
+    const std::string forged = "x\r\n2026-12-10 09:30:00.000 lamp: green\x1b[2J";
+    const std::string text = forged + std::string(2000, 'y');
+    ASSERT_EQ(::send(station.get(), text.data(), text.size(), MSG_NOSIGNAL), ssize_t(text.size()));
+    ASSERT_TRUE(loop.runUntil(
+        [&] { return form->Memo1.lines().back().find(" bytes)") != std::string::npos; }));
+    EXPECT_EQ(form->Memo1.lines().back(),
+              text.substr(0, 1024) + "\xE2\x80\xA6 (" + std::to_string(text.size()) + " bytes)");
+    const std::string s = out.str();
+    EXPECT_EQ(s.find("\nlamp: green"), std::string::npos);
+    EXPECT_EQ(s.find('\x1b'), std::string::npos);
+    EXPECT_NE(s.find(" x\\r\\n2026-12-10 09:30:00.000 lamp: green\\x1b[2Jyyy"), std::string::npos);
+}
+
+TEST_F(AppFixture, AStationBeyondTheBoundIsRefusedWithALogLine) {
+    loop.setRealWaitSlice(5ms);
+    form = std::make_unique<app::TForm1>(loop, hid, app::AppPaths{dir, dir}, app::HostInfo{},
+                                         app::DeviceOptions{0, "", false});
+    form->FormCreate();
+    auto limits = form->ServerSocket1.GetLimits();
+    limits.maxConnections = 1;
+    form->ServerSocket1.SetLimits(limits);
+    form->FormShow();
+    auto first = platform::net::connectLoopback(form->ServerSocket1.LocalPort());
+    auto second = platform::net::connectLoopback(form->ServerSocket1.LocalPort());
+    ASSERT_TRUE(loop.runUntil(
+        [&] { return hasLine(*form, "ClientRefused: 1 connections are open already"); }));
+    EXPECT_EQ(form->ServerSocket1.ActiveConnections(), 1);
 }

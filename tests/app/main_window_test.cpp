@@ -4,6 +4,7 @@
 
 #include "AppFixture.h"
 #include "app/HeadlessLog.h"
+#include "app/MainWindowLayout.h"
 
 using namespace tc;
 using namespace std::chrono_literals;
@@ -109,4 +110,85 @@ TEST_F(AppFixture, HeadlessLogShowsWhatTheOperatorWouldSee) {
     EXPECT_NE(s.find(" LabelDevice: Device: PlugIn\n"), std::string::npos);
     EXPECT_NE(s.find(" lamp: red\n"), std::string::npos);
     EXPECT_NE(s.find(" error: 'x' is not a valid integer value\n"), std::string::npos);
+}
+
+TEST_F(AppFixture, TheLampIsGreyAfterAnUnplugEvenIfTheWatchdogWasRunning) {
+    auto& f = start();
+    loop.advance(1000ms);  // found, and streaming samples: green, watchdog running
+    ASSERT_EQ(f.CoolTrayIcon1.index(), 2);
+    ASSERT_TRUE(f.Timer1.enabled());
+
+    hid.unplug(sim::hid::Port::Data);  // within 100 ms of the last report
+    loop.advance(500ms);
+    EXPECT_EQ(f.Link.DataDevice(), nullptr);
+    EXPECT_EQ(f.CoolTrayIcon1.index(), 0);
+    EXPECT_FALSE(f.Timer1.enabled());
+}
+
+TEST_F(AppFixture, Memo1KeepsABoundedAmountOfText) {
+    auto& f = start();
+    const std::string long_(3000, 'x');
+    for (int i = 0; i < 2000; ++i) f.Memo1.add(std::to_string(i) + long_);
+    EXPECT_LE(f.Memo1.textBytes(), app::kLogByteLimit);
+    EXPECT_GT(f.Memo1.textBytes(), app::kLogByteLimit - 3010);  // full, not emptied
+    EXPECT_EQ(f.Memo1.lines().back(), "1999" + long_);
+}
+
+TEST(StationText, LongTextsAreShownCutWithTheirSize) {
+    const std::string k(app::kShownTextLimit, 'k');
+    const std::string e = "\xC3\xA9";  // é, two bytes
+    const std::string ellipsis = "\xE2\x80\xA6";
+    struct Case {
+        const char* name;
+        std::string sent;
+        std::string shown;
+    } cases[] = {
+        {"short", "ReadyToAcquire", "ReadyToAcquire"},
+        {"empty", "", ""},
+        {"at the bound", k, k},
+        {"one byte over", k + "z", k + ellipsis + " (1025 bytes)"},
+        {"control characters kept", "a\r\nb\x1b", "a\r\nb\x1b"},
+        // The cut would fall inside the two bytes of é: it moves before it.
+        {"character on the bound", k.substr(1) + e + "tail",
+         k.substr(1) + ellipsis + " (1029 bytes)"},
+        {"64 KiB", std::string(65536, 'f'), std::string(1024, 'f') + ellipsis + " (65536 bytes)"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(app::shownStationText(c.sent), c.shown) << c.name;
+}
+
+TEST_F(AppFixture, TheHeadlessLogWritesEveryEventAsOneLine) {
+    std::ostringstream out;
+    form = std::make_unique<app::TForm1>(loop, hid, app::AppPaths{dir, dir});
+    app::HeadlessLog log(form->Form1, loop, out);
+    form->FormCreate();
+    struct Case {
+        std::string memoLine;
+        std::string logged;
+    } cases[] = {
+        {"plain text", "plain text"},
+        {"x\r\n2026-12-10 09:30:00.000 lamp: green", "x\\r\\n2026-12-10 09:30:00.000 lamp: green"},
+        {"\x1b[2J\x1b]0;title\x07", "\\x1b[2J\\x1b]0;title\\x07"},
+        {"back\\slash\\n", "back\\\\slash\\\\n"},
+        {std::string("nul\0tab\tdel\x7f", 12), "nul\\x00tab\\tdel\\x7f"},
+        {"caf\xC3\xA9 \xE2\x80\xA6 (2000 bytes)", "caf\xC3\xA9 \xE2\x80\xA6 (2000 bytes)"},
+        {"c1 \xC2\x9B"
+         "31m",
+         "c1 \\xc2\\x9b31m"},  // CSI as a character
+        {"raw \x9B"
+         "31m \xFF",
+         "raw \\x9b31m \\xff"},                             // bytes that are no UTF-8
+        {"sep\xE2\x80\xA8next", "sep\\xe2\\x80\\xa8next"},  // line separator
+        {"rtl\xE2\x80\xAE"
+         "txt",
+         "rtl\\xe2\\x80\\xaetxt"},           // direction override
+        {"cut \xE2\x80", "cut \\xe2\\x80"},  // half a character at the end
+    };
+    for (const auto& c : cases) {
+        out.str("");
+        form->Memo1.add(c.memoLine);
+        EXPECT_EQ(out.str(), "2026-12-10 09:30:00.000 " + c.logged + "\n") << c.logged;
+    }
+    out.str("");
+    log.error("two\nlines");
+    EXPECT_EQ(out.str(), "2026-12-10 09:30:00.000 error: two\\nlines\n");
 }

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <fcntl.h>
 #include <algorithm>
 
 #include "AppFixture.h"
@@ -186,7 +190,20 @@ INSTANTIATE_TEST_SUITE_P(
                  {{OpenTimes, "1"}},
                  {"---Open Times Set Default : 0---"},
                  false,
-                 1}),
+                 1},
+        FileCase{"open times one below the largest",
+                 withLine(22, "Open Times : 2147483646"),
+                 {{OpenTimes, "2147483647"}},
+                 {},
+                 false},
+        // The largest count stays: it neither turns negative nor starts again.
+        FileCase{"open times at the largest",
+                 withLine(22, "Open Times : 2147483647"),
+                 {{OpenTimes, "2147483647"}},
+                 {"---Open Times Kept At : 2147483647---"},
+                 false},
+        FileCase{
+            "open times negative", withLine(22, "Open Times : -1"), {{OpenTimes, "0"}}, {}, false}),
     [](const auto& info) {
         std::string n = info.param.name;
         std::replace_if(
@@ -306,4 +323,103 @@ TEST_F(AppFixture, ReadsFromTheCurrentFolderAndWritesToTheProgramFolder) {
     EXPECT_EQ(tc::testing::readAll(current / "Start_Up.ini"), withLine(14, "Serial Number : 0042"));
     EXPECT_NE(tc::testing::readAll(program / "Start_Up.ini").find("Serial Number : 0042\r\n"),
               std::string::npos);
+}
+
+// What sits where Start_Up.ini should be and cannot be read as one: reported, the run goes
+// on with the defaults, and the thing itself stays as it was.
+struct Obstacle {
+    const char* name;
+    std::function<void(const std::filesystem::path&)> make;
+    std::filesystem::file_type type;
+    const char* reason;
+    bool needsPermissions = false;  // root reads whatever the mode says
+};
+
+void PrintTo(const Obstacle& o, std::ostream* os) {
+    *os << o.name;
+}
+
+class SettingsObstacle : public AppFixture, public ::testing::WithParamInterface<Obstacle> {};
+
+TEST_P(SettingsObstacle, IsReportedAndLeftAloneAndTheDefaultsApply) {
+    const auto& o = GetParam();
+    if (o.needsPermissions && ::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+    o.make(settingsPath());
+    auto& f = start();  // would never return for a FIFO opened blocking
+    ASSERT_EQ(errors.size(), 1u) << o.name;
+    EXPECT_EQ(errors[0].rfind("Cannot open file \"" + settingsPath().string() + "\". ", 0), 0u)
+        << errors[0];
+    EXPECT_NE(errors[0].find(o.reason), std::string::npos) << errors[0];
+    EXPECT_EQ(std::filesystem::symlink_status(settingsPath()).type(), o.type);
+    EXPECT_EQ(f.SettingValues[Customer], "QMV");
+    EXPECT_EQ(f.SettingValues[OpenTimes], "1");
+    EXPECT_TRUE(contains(f.Memo1.lines(), "Customer : KORVAN"));
+    EXPECT_EQ(f.suiForm1.text(), "Duved Adevavevuvo VA V_20091222_SP_6");  // start-up went on
+    // Nothing new beside it either.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, SettingsObstacle,
+    ::testing::Values(
+        Obstacle{"FIFO", [](const auto& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); },
+                 std::filesystem::file_type::fifo, "FIFO"},
+        Obstacle{"folder", [](const auto& p) { std::filesystem::create_directory(p); },
+                 std::filesystem::file_type::directory, "folder"},
+        Obstacle{"file without read permission",
+                 [](const auto& p) {
+                     tc::testing::writeAll(p, defaultFileText(kToday));
+                     std::filesystem::permissions(p, std::filesystem::perms::none);
+                 },
+                 std::filesystem::file_type::regular, "Permission denied", true},
+        Obstacle{"link that loops",
+                 [](const auto& p) { std::filesystem::create_symlink(p.filename(), p); },
+                 std::filesystem::file_type::symlink, "symbolic links"}),
+    [](const auto& info) {
+        std::string n = info.param.name;
+        std::replace_if(
+            n.begin(), n.end(), [](char ch) { return !isalnum(ch); }, '_');
+        return n;
+    });
+
+TEST_F(AppFixture, StartRemovesOnlyTheTemporariesOfKilledSaves) {
+    const auto current = dir / "current";
+    const auto program = dir / "program";
+    std::filesystem::create_directories(current);
+    std::filesystem::create_directories(program);
+    struct Entry {
+        std::string name;
+        bool stale;
+    } entries[] = {
+        {".Start_Up.ini.1.tmp", true},       {".Start_Up.ini.4294967295.tmp", true},
+        {".Start_Up.ini..tmp", false},       {".Start_Up.ini.12a.tmp", false},
+        {".Start_Up.ini.-12.tmp", false},    {"Start_Up.ini.12.tmp", false},
+        {".Start_Up.ini.12.tmp.bak", false}, {".Start_Up.ini.12.TMP", false},
+        {".start_up.ini.12.tmp", false},     {".Other.ini.12.tmp", false},
+        {"..Start_Up.ini.12.tmp", false},
+    };
+    for (const auto& e : entries) {
+        tc::testing::writeAll(program / e.name, "x");
+        tc::testing::writeAll(current / e.name, "x");  // not where the settings are written
+    }
+    // Not files, though named like temporaries.
+    std::filesystem::create_directory(program / ".Start_Up.ini.7.tmp");
+    std::filesystem::create_symlink("Start_Up.ini", program / ".Start_Up.ini.8.tmp");
+    // A save that is writing right now holds its temporary.
+    tc::testing::writeAll(program / ".Start_Up.ini.9.tmp", "x");
+    const int held = ::open((program / ".Start_Up.ini.9.tmp").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    form = std::make_unique<app::TForm1>(loop, hid, app::AppPaths{current, program});
+    form->FormCreate();
+    ::close(held);
+    for (const auto& e : entries) {
+        EXPECT_EQ(std::filesystem::exists(program / e.name), !e.stale) << e.name;
+        EXPECT_TRUE(std::filesystem::exists(current / e.name)) << e.name;
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(program / ".Start_Up.ini.7.tmp"));
+    EXPECT_TRUE(std::filesystem::is_symlink(program / ".Start_Up.ini.8.tmp"));
+    EXPECT_TRUE(std::filesystem::exists(program / ".Start_Up.ini.9.tmp"));
+    EXPECT_EQ(tc::testing::readAll(program / "Start_Up.ini"), defaultFileText(kToday));
+    EXPECT_TRUE(errors.empty());
 }
