@@ -8,6 +8,8 @@
 #include <chrono>
 #include <system_error>
 
+#include "platform/Version.h"
+
 namespace tc::label {
 
 using tc::platform::Parity;
@@ -35,6 +37,13 @@ void signal(int fd) {
 void drain(int fd) {
     std::uint64_t value;
     [[maybe_unused]] auto n = ::read(fd, &value, sizeof value);
+}
+
+// The error box shows only the step; the debug log also gets the system's reason.
+[[noreturn]] void openFailed(CommErrorCode code, std::string detail, int error) {
+    ECommError e(code, std::move(detail), error);
+    tc::platform::debugOutput(std::string(e.what()) + " (" + e.detail() + ")");
+    throw e;
 }
 
 }  // namespace
@@ -74,8 +83,11 @@ std::string commErrorMessage(int code) {
     }
 }
 
-ECommError::ECommError(CommErrorCode code, std::string detail)
-    : std::runtime_error(commErrorMessage(int(code))), code_(code), detail_(std::move(detail)) {}
+ECommError::ECommError(CommErrorCode code, std::string detail, int error)
+    : std::runtime_error(commErrorMessage(int(code))),
+      code_(code),
+      detail_(std::move(detail)),
+      error_(error) {}
 
 TCommDevice::TCommDevice() = default;
 
@@ -140,15 +152,16 @@ void TCommDevice::Open() {
                                    : e.step() == SerialOpenStep::ReadParameters
                                        ? CommErrorCode::ReadParameters
                                        : CommErrorCode::SetParameters;
-        throw ECommError(code, e.what());
+        openFailed(code, e.what(), e.error());
     }
     stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (stopFd_ < 0) throw ECommError(CommErrorCode::ReadEvent, "eventfd");
+    if (stopFd_ < 0) openFailed(CommErrorCode::ReadEvent, "eventfd", errno);
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd_ < 0) {
+        const int err = errno;
         ::close(stopFd_);
         stopFd_ = -1;
-        throw ECommError(CommErrorCode::WriteEvent, "eventfd");
+        openFailed(CommErrorCode::WriteEvent, "eventfd", err);
     }
     // The rings start empty; no thread uses them yet.
     rx_.reset();
@@ -166,7 +179,7 @@ void TCommDevice::Open() {
         ::close(stopFd_);
         ::close(wakeFd_);
         stopFd_ = wakeFd_ = -1;
-        throw ECommError(CommErrorCode::ReadThread, e.what());
+        openFailed(CommErrorCode::ReadThread, e.what(), e.code().value());
     }
     try {
         writer_ = std::thread([this] { writerLoop(); });
@@ -177,7 +190,7 @@ void TCommDevice::Open() {
         ::close(stopFd_);
         ::close(wakeFd_);
         stopFd_ = wakeFd_ = -1;
-        throw ECommError(CommErrorCode::WriteThread, e.what());
+        openFailed(CommErrorCode::WriteThread, e.what(), e.code().value());
     }
     if (!line_->note().empty() && onLog_) onLog_(line_->note());
 }

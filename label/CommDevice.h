@@ -42,16 +42,20 @@ enum class CommErrorCode : int {
 std::string commErrorMessage(int code);
 
 // Raised by Open and Close; what() is the message alone, as the error box shows it.
+// A failed open also writes the message with its detail to the debug output.
 class ECommError : public std::runtime_error {
 public:
-    ECommError(CommErrorCode code, std::string detail);
+    ECommError(CommErrorCode code, std::string detail, int error = 0);
     CommErrorCode code() const { return code_; }
     // The system's reason, for the debug log.
     const std::string& detail() const { return detail_; }
+    // errno of the failed call; 0 when no call failed (settings the line did not take).
+    int error() const { return error_; }
 
 private:
     CommErrorCode code_;
     std::string detail_;
+    int error_;
 };
 
 class TCommDevice final : public tc::platform::CommPort {

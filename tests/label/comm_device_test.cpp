@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include "../support/Eventually.h"
 
+#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -170,6 +171,7 @@ TEST_F(CommDevice, AMissingDeviceFailsTheOpenOnceAndStaysClosed) {
         } catch (const ECommError& e) {
             EXPECT_STREQ(e.what(), "Cannot open COM port");
             EXPECT_EQ(e.code(), CommErrorCode::OpenPort);
+            EXPECT_EQ(e.error(), ENOENT);  // the reason, kept for the debug log
         }
         EXPECT_FALSE(missing.Active());
         char buf[4];
@@ -181,7 +183,13 @@ TEST_F(CommDevice, ASecondPortOnTheSameDeviceIsRefused) {
     port.Open();
     TCommDevice other;
     other.SetDevicePath(pty.slavePath());
-    EXPECT_THROW(other.Open(), ECommError);
+    try {
+        other.Open();
+        FAIL() << "second open succeeded";
+    } catch (const ECommError& e) {
+        EXPECT_EQ(e.code(), CommErrorCode::OpenPort);
+        EXPECT_EQ(e.error(), EWOULDBLOCK);  // the other holder's lock
+    }
     port.Close();
     EXPECT_NO_THROW(other.Open());
 }
