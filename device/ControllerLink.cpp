@@ -38,8 +38,13 @@ bool ControllerLink::IsFeatureInterface(HidDevice* device) {
     if (!device) return false;
     if (featureDevice_) return device == featureDevice_;
     auto qualifies = [&] {
-        const HidCaps caps = device->GetCaps();
-        if (caps.usage != CommandUsage || caps.usagePage != CommandUsagePage) return false;
+        // Any top-level collection of the interface will do: one may declare a mouse
+        // before the touch screen.
+        const auto collections = device->GetCollectionCaps();
+        if (std::none_of(collections.begin(), collections.end(), [](const HidCaps& c) {
+                return c.usage == CommandUsage && c.usagePage == CommandUsagePage;
+            }))
+            return false;
         // Identification puts the controller into test mode; whether it took the report
         // does not matter here.
         SendFeatureReport(device, featureReport(Command::TestMode, 0));
@@ -55,7 +60,11 @@ bool ControllerLink::IsDataInterface(HidDevice* device) {
     if (!device) return false;
     if (dataDevice_) return device == dataDevice_;
     auto qualifies = [&] {
-        return device->GetCaps().inputReportByteLength == DataInputReportLength;
+        // The length of one collection's reports, not the longest of the interface.
+        const auto collections = device->GetCollectionCaps();
+        return std::any_of(collections.begin(), collections.end(), [](const HidCaps& c) {
+            return c.inputReportByteLength == DataInputReportLength;
+        });
     };
     for (const IdPair& p : DataInterfaceIds)
         if (device->VendorID() == p.vendorId && device->ProductID() == p.productId && qualifies())

@@ -18,6 +18,8 @@ std::atomic<int> controllers{0};
 struct HidDevice::Reader {
     std::thread thread;
     std::atomic<bool> stop{false};
+    std::atomic<bool> ended{false};      // it has left its loop, for whatever reason
+    std::atomic<bool> unplugged{false};  // it left because the interface seemed gone
     std::mutex m;
     std::condition_variable cv;
     bool finished = false;  // under m
@@ -36,8 +38,12 @@ bool HidDevice::ensureOpen() {
     return conn_ != nullptr;
 }
 
+bool HidDevice::IsReading() const {
+    return (reader_ && !reader_->ended) || pushing_;
+}
+
 void HidDevice::closeHandles() {
-    if (IsReading()) return;  // the reader owns the handle until it has been stopped
+    if (reader_ || pushing_) return;  // the reader owns the handle until it has been stopped
     conn_.reset();
 }
 
@@ -46,6 +52,12 @@ HidCaps HidDevice::GetCaps() {
     // from; an identification-only interface therefore matches nothing.
     if (!IsAccessible() || !readWrite_ || !ensureOpen() || !conn_->readWrite()) return {};
     return info_.caps;
+}
+
+std::vector<HidCaps> HidDevice::GetCollectionCaps() {
+    if (!IsAccessible() || !readWrite_ || !ensureOpen() || !conn_->readWrite()) return {};
+    if (info_.collections.empty()) return {info_.caps};
+    return info_.collections;
 }
 
 bool HidDevice::SetFeature(std::span<const std::uint8_t> report) {
@@ -61,9 +73,15 @@ bool HidDevice::WriteFile(std::span<const std::uint8_t> report, std::size_t& wri
     return true;
 }
 
-void HidDevice::startReading() {
-    if (IsReading() || !readWrite_ || !ctrl_.onData_ || !pluggedIn_ || !ensureOpen() ||
-        !conn_->readWrite())
+void HidDevice::startReading(platform::Millis delay) {
+    if (pushing_ || stopping_) return;
+    if (reader_) {
+        if (!reader_->ended) return;  // reading already
+        // A reader that has left its loop is joined before another one starts.
+        stopReading();
+        if (reader_ || !checkedOut_ || checkInRequested_) return;
+    }
+    if (!readWrite_ || !ctrl_.onData_ || !pluggedIn_ || !ensureOpen() || !conn_->readWrite())
         return;
     if (conn_->pushesReports()) {
         pushing_ = true;
@@ -77,16 +95,20 @@ void HidDevice::startReading() {
     if (length == 0) return;  // the interface declares no input report
     reader_ = std::make_unique<Reader>();
     Reader& r = *reader_;
-    r.thread = std::thread([this, &r, length] { readLoop(r, length); });
+    r.thread = std::thread([this, &r, length, delay] { readLoop(r, length, delay); });
 }
 
-void HidDevice::readLoop(Reader& r, std::size_t length) {
+void HidDevice::readLoop(Reader& r, std::size_t length, platform::Millis delay) {
     HidConnection& conn = *conn_;
     platform::EventLoop& loop = ctrl_.loop_;
     std::weak_ptr<char> alive = ctrl_.alive_;
     HidCtrl* ctrl = &ctrl_;
     std::vector<std::uint8_t> buffer(length);
     const platform::Millis slice = ctrl_.DevThreadSleepTime;
+    if (delay.count() > 0) {
+        std::unique_lock l(r.m);
+        r.cv.wait_for(l, delay, [&] { return r.stop.load(); });
+    }
     while (!r.stop) {
         std::fill(buffer.begin(), buffer.end(), 0);
         const ReadResult res = conn.read(buffer, slice);
@@ -108,8 +130,10 @@ void HidDevice::readLoop(Reader& r, std::size_t length) {
         } else if (res.status == ReadResult::Status::Timeout) {
             continue;
         } else if (res.status == ReadResult::Status::Unplugged) {
-            // The node has gone: a scan tells the owner. The posted task checks that the
-            // controller still exists when it runs.
+            // The node has gone: a scan tells the owner, or, when it finds the node still
+            // there, starts another reader. The posted task checks that the controller
+            // still exists when it runs.
+            r.unplugged = true;
             loop.post([ctrl, alive] {
                 if (alive.lock()) ctrl->requestScan();
             });
@@ -123,6 +147,7 @@ void HidDevice::readLoop(Reader& r, std::size_t length) {
             r.cv.wait_for(l, slice, [&] { return r.stop.load(); });
         }
     }
+    r.ended = true;
     {
         std::lock_guard l(r.m);
         r.finished = true;
@@ -138,7 +163,11 @@ void HidDevice::stopReading() {
     }
     if (!reader_ || stopping_) return;
     Reader& r = *reader_;
-    r.stop = true;
+    {
+        std::lock_guard l(r.m);
+        r.stop = true;
+    }
+    r.cv.notify_all();
     if (conn_) conn_->cancelRead();
     const bool ownHandOver = std::find(ctrl_.delivering_.begin(), ctrl_.delivering_.end(),
                                        serial_) != ctrl_.delivering_.end();
@@ -166,7 +195,14 @@ void HidDevice::stopReading() {
     }
     r.thread.join();
     reader_.reset();
+    // A cancelled connection answers every later read with Cancelled: the next reader
+    // opens the interface afresh.
+    conn_.reset();
     stopping_ = false;
+}
+
+bool HidDevice::readerSawUnplug() const {
+    return reader_ && reader_->unplugged;
 }
 
 HidCtrl::HidCtrl(platform::EventLoop& loop, platform::hid::HidBackend& backend)
@@ -295,8 +331,30 @@ void HidCtrl::scanOnce() {
         changed = true;
     }
 
+    // A reader that stopped on what looked like an unplug, on an interface this scan still
+    // finds, reads again; without a hot-plug source nothing else would ever restart it.
+    std::vector<std::uint64_t> revive;
+    for (auto& d : devices_)
+        if (d->pluggedIn_ && d->checkedOut_ && d->readerSawUnplug()) revive.push_back(d->serial_);
+    for (std::uint64_t serial : revive) restartReader(serial);
+
     // 5
     if (changed && onChange_ && !closing_) onChange_();
+}
+
+void HidCtrl::restartReader(std::uint64_t serial) {
+    HidDevice* d = findSerial(serial);
+    if (!d || d->stopping_ || closing_) return;
+    d->stopReading();
+    if (!(d = findSerial(serial))) return;
+    if (d->checkInRequested_) {  // its owner let it go while the reader was joined
+        d->checkInRequested_ = false;
+        d->checkedOut_ = false;
+        d->closeHandles();
+        return;
+    }
+    // After a slice, so an interface that keeps failing costs a scan per slice, not a spin.
+    if (d->pluggedIn_ && d->checkedOut_) d->startReading(DevThreadSleepTime);
 }
 
 void HidCtrl::doUnplug(HidDevice& d) {
@@ -395,7 +453,9 @@ void HidCtrl::deliver(HidDevice& d, std::span<const std::uint8_t> report) {
 }
 
 void HidCtrl::reapRetired() {
-    for (auto& [reader, conn] : retired_) {
+    for (auto& entry : retired_) {
+        auto& reader = entry.first;
+        auto& conn = entry.second;
         if (conn) conn->cancelRead();
         for (;;) {
             loop_.runQueuedWork();

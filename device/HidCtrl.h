@@ -43,11 +43,16 @@ public:
     bool IsAccessible() const { return pluggedIn_ && (checkedOut_ || enumerating_); }
     // False for an interface that could only be identified: never read or written.
     bool HasReadWriteAccess() const { return readWrite_; }
-    bool IsReading() const { return reader_ != nullptr || pushing_; }
+    // A reader that has ended (the interface seemed gone) no longer counts.
+    bool IsReading() const;
 
     // Zero when the device is not accessible or has no read/write access, so every
     // comparison against it fails.
     HidCaps GetCaps();
+    // The capabilities of each top-level collection, as the platform the contract comes
+    // from would list them (one device per collection, where hidraw has one node for the
+    // whole interface). Empty when GetCaps would be all zero.
+    std::vector<HidCaps> GetCollectionCaps();
     // Report ID first, length counting it. False when not accessible or refused.
     bool SetFeature(std::span<const std::uint8_t> report);
     bool WriteFile(std::span<const std::uint8_t> report, std::size_t& written);
@@ -60,9 +65,11 @@ private:
               std::uint64_t serial);
     bool ensureOpen();
     void closeHandles();
-    void startReading();
+    // `delay`: how long a new reader waits before its first read.
+    void startReading(platform::Millis delay = platform::Millis(0));
     void stopReading();
-    void readLoop(Reader& r, std::size_t length);
+    bool readerSawUnplug() const;
+    void readLoop(Reader& r, std::size_t length, platform::Millis delay);
 
     HidCtrl& ctrl_;
     platform::hid::HidInterfaceInfo info_;
@@ -127,6 +134,7 @@ private:
 
     void requestScan();
     void scanOnce();
+    void restartReader(std::uint64_t serial);
     void doUnplug(HidDevice& d);
     void deliver(HidDevice& d, std::span<const std::uint8_t> report);
     void reapRetired();

@@ -27,6 +27,7 @@ struct HidCaps {
     std::uint16_t inputReportByteLength = 0;
     std::uint16_t outputReportByteLength = 0;
     std::uint16_t featureReportByteLength = 0;
+    bool operator==(const HidCaps&) const = default;
 };
 
 // One present HID interface as a scan sees it.
@@ -38,7 +39,13 @@ struct HidInterfaceInfo {
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
     std::uint16_t version = 0;
-    HidCaps caps;  // all zero when the descriptor could not be read or parsed
+    // The first top-level collection's usage with the lengths over all of the interface's
+    // reports; all zero when the descriptor could not be read or parsed.
+    HidCaps caps;
+    // Each top-level collection with the lengths of its own reports. A node stands for a
+    // whole USB interface, which may declare several (a mouse beside a touch screen).
+    // Empty when the backend describes the interface by `caps` alone.
+    std::vector<HidCaps> collections;
     bool numberedReports = false;
 };
 

@@ -118,6 +118,7 @@ std::vector<HidInterfaceInfo> scanHidraw(const HidrawRoots& roots) {
             // interface matches nothing rather than something by accident.
             if (parsed.wellFormed) {
                 info.caps = parsed.caps;
+                info.collections = parsed.collections;
                 info.numberedReports = parsed.numberedReports;
             }
         }
@@ -139,7 +140,16 @@ std::vector<HidInterfaceInfo> scanHidraw(const HidrawRoots& roots) {
 std::unique_ptr<HidrawConnection> HidrawConnection::open(const std::string& path,
                                                          bool numberedReports) {
     const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    return std::make_unique<HidrawConnection>(fd, numberedReports);
+    if (fd >= 0) return std::make_unique<HidrawConnection>(fd, numberedReports);
+    // No node, or a node without a device behind it: the interface has gone.
+    const int refused = errno;
+    if (refused == ENOENT || refused == ENODEV || refused == ENXIO) return nullptr;
+    // Refused for reading and writing: still identifiable when the node is there (O_PATH
+    // asks nothing of the driver nor of the node's permissions).
+    const int probe = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+    if (probe < 0) return nullptr;
+    ::close(probe);
+    return std::make_unique<HidrawConnection>(-1, numberedReports);
 }
 
 HidrawConnection::HidrawConnection(int fd, bool numberedReports)

@@ -33,6 +33,7 @@ std::vector<HidInterfaceInfo> scanHidraw(const HidrawRoots& roots);
 class HidrawConnection final : public HidConnection {
 public:
     // Opens `path` read/write; when that is refused the connection is identification only.
+    // Null when there is nothing to open (no node, or no device behind it).
     static std::unique_ptr<HidrawConnection> open(const std::string& path, bool numberedReports);
     // Adopts `fd` (-1: identification only). Anything that keeps report boundaries will do,
     // e.g. a SOCK_SEQPACKET socket in tests and benchmarks.

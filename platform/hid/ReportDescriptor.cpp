@@ -43,6 +43,7 @@ ReportDescriptorInfo parseReportDescriptor(std::span<const std::uint8_t> d) {
     std::uint32_t firstUsage = 0;  // first Usage since the last main item
     bool haveUsage = false;
     Lengths len;
+    Lengths collectionLen;  // of the top-level collection being read
 
     std::size_t i = 0;
     while (i < d.size()) {
@@ -97,21 +98,35 @@ ReportDescriptorInfo parseReportDescriptor(std::span<const std::uint8_t> d) {
             }
         } else if (type == Main) {
             const std::uint64_t bits = std::uint64_t(g.reportSize) * g.reportCount;
+            // Reports outside every collection count for the interface only.
+            const bool inCollection = collectionDepth > 0 && !out.collections.empty();
             switch (tag) {
                 case 8:
                     len.input[g.reportId] += bits;
+                    if (inCollection) collectionLen.input[g.reportId] += bits;
                     break;
                 case 9:
                     len.output[g.reportId] += bits;
+                    if (inCollection) collectionLen.output[g.reportId] += bits;
                     break;
                 case 11:
                     len.feature[g.reportId] += bits;
+                    if (inCollection) collectionLen.feature[g.reportId] += bits;
                     break;
                 case 10:  // collection
-                    if (collectionDepth == 0 && !topLevelSeen && haveUsage) {
-                        out.caps.usagePage = std::uint16_t(firstUsage >> 16);
-                        out.caps.usage = std::uint16_t(firstUsage & 0xFFFF);
-                        topLevelSeen = true;
+                    if (collectionDepth == 0) {
+                        HidCaps c;
+                        if (haveUsage) {
+                            c.usagePage = std::uint16_t(firstUsage >> 16);
+                            c.usage = std::uint16_t(firstUsage & 0xFFFF);
+                        }
+                        if (!topLevelSeen && haveUsage) {
+                            out.caps.usagePage = c.usagePage;
+                            out.caps.usage = c.usage;
+                            topLevelSeen = true;
+                        }
+                        out.collections.push_back(c);
+                        collectionLen = {};
                     }
                     ++collectionDepth;
                     break;
@@ -128,6 +143,12 @@ ReportDescriptorInfo parseReportDescriptor(std::span<const std::uint8_t> d) {
         out.caps.inputReportByteLength = byteLength(len.input);
         out.caps.outputReportByteLength = byteLength(len.output);
         out.caps.featureReportByteLength = byteLength(len.feature);
+        if (!out.collections.empty()) {
+            HidCaps& c = out.collections.back();
+            c.inputReportByteLength = byteLength(collectionLen.input);
+            c.outputReportByteLength = byteLength(collectionLen.output);
+            c.featureReportByteLength = byteLength(collectionLen.feature);
+        }
     }
     // Every interface has at least one top-level collection; all of them must be closed.
     out.wellFormed = topLevelSeen && collectionDepth == 0;

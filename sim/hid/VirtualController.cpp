@@ -152,6 +152,7 @@ std::vector<HidInterfaceInfo> VirtualController::enumerate() {
                                                : keyboardDescriptor();
         const auto parsed = platform::hid::parseReportDescriptor(desc);
         info.caps = parsed.caps;
+        info.collections = parsed.collections;
         info.numberedReports = parsed.numberedReports;
         out.push_back(std::move(info));
     }

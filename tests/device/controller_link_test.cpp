@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "FakeBackend.h"
 #include "FakeView.h"
 #include "device/ControllerIds.h"
@@ -149,6 +151,43 @@ TEST(HidLinkPredicates, TableOfIdentities) {
         });
         r.ctrl->Enumerate();
         // Identification sends test mode to a command interface, and only to one.
+        EXPECT_EQ(r.backend.featuresTo("x").empty(), !c.feature);
+    }
+}
+
+TEST(HidLinkPredicates, AnyTopLevelCollectionOfAnInterfaceCounts) {
+    using platform::hid::HidCaps;
+    const HidCaps mouse{0x02, 0x01, 4, 0, 0}, keyboard{0x06, 0x01, 9, 2, 0},
+        touch{0x04, 0x0D, 6, 0, 9}, vendor64{0x01, 0xFF00, 64, 9, 0},
+        vendor65{0x01, 0xFF00, 65, 9, 0}, bigMouse{0x02, 0x01, 66, 0, 0};
+    struct Case {
+        const char* what;
+        std::vector<HidCaps> collections;
+        bool feature, data;
+    } cases[] = {
+        {"mouse before the touch screen", {mouse, touch}, true, false},
+        {"touch screen before a mouse", {touch, mouse}, true, false},
+        {"mouse and keyboard only", {mouse, keyboard}, false, false},
+        {"keyboard before the 64-byte input", {keyboard, vendor64}, false, true},
+        {"64 bytes beside a longer report", {bigMouse, vendor64}, false, true},
+        {"65 bytes beside a short report", {mouse, vendor65}, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // As the hidraw backend describes one node: the first usage, the longest reports.
+        auto x = test::fakeInterface("x", 0x1B2F, 0x4100, c.collections[0].usagePage,
+                                     c.collections[0].usage, 0);
+        for (const HidCaps& k : c.collections)
+            x.info.caps.inputReportByteLength =
+                std::max(x.info.caps.inputReportByteLength, k.inputReportByteLength);
+        x.info.collections = c.collections;
+        FakeRig r({x}, false);
+        r.ctrl->setOnEnumerate([&](HidDevice& d, int) {
+            EXPECT_EQ(r.link->IsFeatureInterface(&d), c.feature);
+            EXPECT_EQ(r.link->IsDataInterface(&d), c.data);
+            return true;
+        });
+        r.ctrl->Enumerate();
         EXPECT_EQ(r.backend.featuresTo("x").empty(), !c.feature);
     }
 }

@@ -142,6 +142,36 @@ TEST(HidrawScan, NodeThatCannotBeOpenedForWritingIsIdentificationOnly) {
     EXPECT_EQ(fs::file_size(t.dev("hidraw0")), 9u);  // report ID included
 }
 
+TEST(HidrawScan, OpenGivesNothingForANodeThatIsNotThere) {
+    struct Case {
+        const char* what;
+        void (*make)(const fs::path& node);
+        bool opens, readWrite;
+    } cases[] = {
+        {"node to read and write", [](const fs::path& n) { FakeTree::write(n, ""); }, true, true},
+        {"node refusing read/write", [](const fs::path& n) { fs::create_directory(n); }, true,
+         false},
+        {"no node", [](const fs::path&) {}, false, false},
+        {"node pointing nowhere",
+         [](const fs::path& n) { fs::create_symlink(n.parent_path() / "gone", n); }, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeTree t;
+        t.addNode("hidraw0", "0003:1B2F:4100.0001", hidUevent("0003:00001B2F:00004100"), Vendor63);
+        c.make(t.dev("hidraw0"));
+        tc::platform::VirtualEventLoop loop;
+        auto backend = makeHidrawBackend(loop, t.roots());
+        const auto list = backend->enumerate();
+        ASSERT_EQ(list.size(), 1u);  // sysfs still lists it
+        const auto conn = backend->open(list[0]);
+        EXPECT_EQ(conn != nullptr, c.opens);
+        if (conn) {
+            EXPECT_EQ(conn->readWrite(), c.readWrite);
+        }
+    }
+}
+
 namespace {
 struct Pair {
     int host = -1, device = -1;

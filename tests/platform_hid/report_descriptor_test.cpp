@@ -1,10 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <vector>
 
 #include "platform/hid/ReportDescriptor.h"
 
 using namespace tc::platform::hid;
+
+namespace tc::platform::hid {
+void PrintTo(const HidCaps& c, std::ostream* os) {
+    *os << std::hex << "{usage " << c.usage << ", page " << c.usagePage << std::dec << ", in "
+        << c.inputReportByteLength << ", out " << c.outputReportByteLength << ", feature "
+        << c.featureReportByteLength << "}";
+}
+}  // namespace tc::platform::hid
 
 namespace {
 
@@ -46,6 +55,21 @@ const Bytes SeveralReportIds = {
 // A usage given with its page in the high half.
 const Bytes ExtendedUsage = {0x0B, 0x04, 0x00, 0x0D, 0x00, 0xA1, 0x01,
                              0x75, 0x08, 0x95, 0x03, 0x81, 0x02, 0xC0};
+
+// A copy of a one-collection descriptor whose reports carry `id`.
+Bytes withReportId(Bytes d, std::uint8_t id) {
+    for (std::size_t i = 0; i + 1 < d.size(); ++i)
+        if (d[i] == 0xA1) {
+            d.insert(d.begin() + long(i) + 2, {0x85, id});
+            break;
+        }
+    return d;
+}
+
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 
 struct Case {
     const char* name;
@@ -109,4 +133,38 @@ TEST(HidDescriptor, HugeCountsDoNotWrap) {
                      0xFF, 0xFF, 0xFF, 0xFF, 0x81, 0x02, 0xC0};
     const auto r = parseReportDescriptor(d);
     EXPECT_EQ(r.caps.inputReportByteLength, 0xFFFF);
+}
+
+TEST(HidDescriptor, ListsEveryTopLevelCollectionWithTheLengthsOfItsOwnReports) {
+    struct Multi {
+        const char* name;
+        Bytes descriptor;
+        std::vector<HidCaps> collections;
+        HidCaps whole;  // first usage, lengths over the whole interface
+    } cases[] = {
+        {"touch screen alone",
+         TouchScreenWithFeature6,
+         {{0x04, 0x0D, 6, 0, 9}},
+         {0x04, 0x0D, 6, 0, 9}},
+        {"mouse before touch screen",
+         withReportId(Mouse, 2) + TouchScreenWithFeature6,
+         {{0x02, 0x01, 4, 0, 0}, {0x04, 0x0D, 6, 0, 9}},
+         {0x02, 0x01, 6, 0, 9}},
+        {"keyboard before vendor 63 bytes",
+         withReportId(Keyboard, 1) + withReportId(Vendor63, 2),
+         {{0x06, 0x01, 9, 2, 0}, {0x01, 0xFF00, 64, 9, 0}},
+         {0x06, 0x01, 64, 9, 0}},
+        {"collection without usage first",
+         Bytes{0xA1, 0x01, 0x85, 0x01, 0x75, 0x08, 0x95, 0x02, 0x81, 0x02, 0xC0} +
+             withReportId(ExtendedUsage, 2),
+         {{0, 0, 3, 0, 0}, {0x04, 0x0D, 4, 0, 0}},
+         {0x04, 0x0D, 4, 0, 0}},
+    };
+    for (const Multi& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto r = parseReportDescriptor(c.descriptor);
+        EXPECT_TRUE(r.wellFormed);
+        EXPECT_EQ(r.collections, c.collections);
+        EXPECT_EQ(r.caps, c.whole);
+    }
 }
