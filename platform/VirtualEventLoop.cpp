@@ -126,14 +126,27 @@ void VirtualEventLoop::invokeAndWait(Task task) {
 }
 
 bool VirtualEventLoop::runQueuedOnce() {
-    std::deque<Queued> batch;
-    {
-        std::lock_guard lock(mutex_);
-        batch.swap(queue_);
-    }
     std::uint64_t drained;
     [[maybe_unused]] auto n = read(wakeFd_, &drained, sizeof drained);
-    for (auto& q : batch) {
+    std::size_t budget;
+    {
+        std::lock_guard lock(mutex_);
+        budget = queue_.size();
+    }
+    // One item at a time off the shared queue, never a batch moved aside: a handler that
+    // waits for a worker keeps calling runQueuedWork, and the hand-over the worker is
+    // blocked in may be queued behind that very handler. What is posted meanwhile waits
+    // for the next round, so timers and descriptors still get their turn.
+    bool ran = false;
+    for (; budget > 0; --budget) {
+        Queued q;
+        {
+            std::lock_guard lock(mutex_);
+            if (queue_.empty()) break;  // a nested call ran the rest
+            q = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        ran = true;
         dispatch(q.task);
         if (q.done) {
             std::lock_guard lock(mutex_);
@@ -141,7 +154,22 @@ bool VirtualEventLoop::runQueuedOnce() {
             doneCv_.notify_all();
         }
     }
-    return !batch.empty();
+    bool more;
+    {
+        std::lock_guard lock(mutex_);
+        more = !queue_.empty();
+    }
+    if (more) {
+        // The wake-up was consumed above; keep a waiting poll from sleeping past them.
+        const std::uint64_t one = 1;
+        [[maybe_unused]] auto w = write(wakeFd_, &one, sizeof one);
+    }
+    return ran;
+}
+
+std::size_t VirtualEventLoop::queuedWork() const {
+    std::lock_guard lock(mutex_);
+    return queue_.size();
 }
 
 void VirtualEventLoop::runQueuedWork() {

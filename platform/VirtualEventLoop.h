@@ -52,6 +52,8 @@ public:
     // How long to wait for real descriptors and threads before the clock jumps to the
     // next timer (0 by default: a purely simulated test never waits).
     void setRealWaitSlice(Millis slice) { realSlice_ = slice; }
+    // Posts and hand-overs from other threads that wait to run.
+    std::size_t queuedWork() const;
 
 private:
     struct TimerEntry {

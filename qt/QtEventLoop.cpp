@@ -116,13 +116,23 @@ void QtEventLoop::invokeAndWait(platform::Task task) {
 }
 
 void QtEventLoop::drainQueue() {
-    std::deque<Queued> batch;
+    std::size_t budget;
     {
         std::lock_guard lock(mutex_);
-        batch.swap(queue_);
-        drainScheduled_ = false;
+        budget = queue_.size();
+        drainScheduled_ = false;  // what is posted from here on schedules another drain
     }
-    for (auto& q : batch) {
+    // One item at a time off the shared queue, never a batch moved aside: a handler that
+    // waits for a worker keeps calling runQueuedWork, and the hand-over the worker is
+    // blocked in may be queued behind that very handler.
+    for (; budget > 0; --budget) {
+        Queued q;
+        {
+            std::lock_guard lock(mutex_);
+            if (queue_.empty()) break;  // a nested call ran the rest
+            q = std::move(queue_.front());
+            queue_.pop_front();
+        }
         dispatch(q.task);
         if (q.done) {
             std::lock_guard lock(mutex_);
@@ -130,6 +140,11 @@ void QtEventLoop::drainQueue() {
             doneCv_.notify_all();
         }
     }
+}
+
+std::size_t QtEventLoop::queuedWork() const {
+    std::lock_guard lock(mutex_);
+    return queue_.size();
 }
 
 void QtEventLoop::runQueuedWork() {

@@ -40,6 +40,8 @@ public:
     void run() override;
     void quit() override;
     bool isMainThread() const override { return std::this_thread::get_id() == mainThread_; }
+    // Posts and hand-overs from other threads that wait to run.
+    std::size_t queuedWork() const;
 
 private:
     struct Queued {
@@ -65,7 +67,7 @@ private:
     platform::Task idleHook_;
     bool inIdle_ = false;
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable doneCv_;
     std::deque<Queued> queue_;
     bool drainScheduled_ = false;

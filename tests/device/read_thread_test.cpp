@@ -1,16 +1,15 @@
 // The hand-over from real read threads to the main thread, over the hidraw connection on
-// a SOCK_SEQPACKET socket pair (which keeps report boundaries as a hidraw node does).
+// socket pairs.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 
+#include "FakeView.h"
+#include "SocketBackend.h"
+#include "device/ControllerLink.h"
 #include "device/HidCtrl.h"
 #include "platform/VirtualEventLoop.h"
-#include "platform/hid/Hidraw.h"
+#include "tests/support/Eventually.h"
 
 using namespace tc;
 using namespace tc::device;
@@ -18,81 +17,10 @@ using namespace tc::platform::hid;
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 
+using test::HangGuard;
+using test::SocketBackend;
+
 namespace {
-
-// Wraps the real connection to let a test know when a report has been read, so it can
-// act while the reader is on its way into the hand-over, without sleeping.
-class SignallingConnection final : public HidConnection {
-public:
-    explicit SignallingConnection(int fd) : inner_(fd, false) {}
-    bool readWrite() const override { return true; }
-    bool setFeature(std::span<const std::uint8_t> r) override { return inner_.setFeature(r); }
-    bool write(std::span<const std::uint8_t> r) override { return inner_.write(r); }
-    bool pushesReports() const override { return false; }
-    ReadResult read(std::span<std::uint8_t> b, Millis slice) override {
-        auto r = inner_.read(b, slice);
-        if (r.status == ReadResult::Status::Data) {
-            std::lock_guard l(m);
-            ++reads;
-            cv.notify_all();
-        }
-        return r;
-    }
-    void cancelRead() override { inner_.cancelRead(); }
-    void waitForReads(int n) {
-        std::unique_lock l(m);
-        cv.wait_for(l, 5s, [&] { return reads >= n; });
-    }
-
-    std::mutex m;
-    std::condition_variable cv;
-    int reads = 0;
-
-private:
-    HidrawConnection inner_;
-};
-
-class SocketBackend final : public HidBackend {
-public:
-    SocketBackend() {
-        int fds[2];
-        EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds), 0);
-        host_ = fds[0];
-        device = fds[1];
-        info_.instanceId = "socket";
-        info_.path = "socket";
-        info_.caps.inputReportByteLength = 64;
-    }
-    ~SocketBackend() override {
-        if (device >= 0) close(device);
-        if (host_ >= 0) close(host_);
-    }
-    std::vector<HidInterfaceInfo> enumerate() override {
-        if (gone) return {};
-        return {info_};
-    }
-    std::unique_ptr<HidConnection> open(const HidInterfaceInfo&) override {
-        if (gone) return nullptr;
-        auto c = std::make_unique<SignallingConnection>(dup(host_));
-        last = c.get();
-        return c;
-    }
-    void setChangeHandler(std::function<void()>) override {}
-    void send(Bytes r) const { ASSERT_EQ(::write(device, r.data(), r.size()), ssize_t(r.size())); }
-    void hangUp() {
-        gone = true;
-        close(device);
-        device = -1;
-    }
-
-    int device = -1;
-    bool gone = false;
-    SignallingConnection* last = nullptr;
-
-private:
-    int host_ = -1;
-    HidInterfaceInfo info_;
-};
 
 struct Rig {
     platform::VirtualEventLoop loop;
@@ -103,19 +31,36 @@ struct Rig {
     std::atomic<int> inHandler{0};
     bool overlapped = false;
 
+    HidCtrl::DataHandler collect = [this](HidDevice&, std::uint8_t id,
+                                          std::span<const std::uint8_t> d) {
+        overlapped |= inHandler.fetch_add(1) != 0;
+        EXPECT_TRUE(loop.isMainThread());
+        Bytes r{id};
+        r.insert(r.end(), d.begin(), d.end());
+        got.push_back(r);
+        inHandler.fetch_sub(1);
+    };
+
     Rig() {
-        ctrl.setOnDeviceData([this](HidDevice&, std::uint8_t id, std::span<const std::uint8_t> d) {
-            overlapped |= inHandler.fetch_add(1) != 0;
-            EXPECT_TRUE(loop.isMainThread());
-            Bytes r{id};
-            r.insert(r.end(), d.begin(), d.end());
-            got.push_back(r);
-            inHandler.fetch_sub(1);
-        });
+        ctrl.setOnDeviceData(collect);
         loop.runPending();
         EXPECT_TRUE(ctrl.CheckOutByIndex(dev, 0));
     }
     ~Rig() { ctrl.CheckIn(dev); }
+};
+
+// The controller link on the socket interface, with an unrelated mouse beside it.
+struct LinkRig {
+    platform::VirtualEventLoop loop;
+    SocketBackend backend{true};
+    HidCtrl ctrl{loop, backend};
+    test::FakeView view;
+    ControllerLink link{ctrl, view};
+
+    LinkRig() {
+        link.ConnectHandlers();
+        loop.runPending();
+    }
 };
 
 }  // namespace
@@ -138,7 +83,7 @@ TEST(HidReadThread, CheckInRunsTheHandOverItFindsQueuedAndDoesNotDeadlock) {
     r.backend.send({0x22, 1});
     // The report has been read; the reader is now blocked in (or entering) its hand-over
     // and the main thread has not run anything.
-    r.backend.last->waitForReads(1);
+    r.backend.last()->waitForReads(1);
     EXPECT_TRUE(r.got.empty());
     r.ctrl.CheckIn(r.dev);
     EXPECT_EQ(r.dev, nullptr);
@@ -176,4 +121,53 @@ TEST(HidReadThread, ExceptionInTheHandlerDoesNotEndTheReader) {
     r.backend.send({0x22, 2});
     ASSERT_TRUE(r.loop.runUntil([&] { return calls == 2; }));
     EXPECT_EQ(log, (std::vector<std::string>{"Error in HID data handler: boom"}));
+}
+
+TEST(HidReadThread, AScanQueuedAheadOfAHandOverChecksInWithoutHanging) {
+    LinkRig r;
+    ASSERT_NE(r.link.DataDevice(), nullptr);
+    ASSERT_TRUE(r.link.DataDevice()->IsReading());
+    // The mouse goes, then a report is read: its hand-over is queued behind the scan that
+    // checks the data interface in and so waits for this very reader.
+    r.backend.removeMouse();
+    r.backend.send({0x22, 1, 3, 4});
+    ASSERT_TRUE(tc::testing::eventually([&] { return r.loop.queuedWork() == 2; }));
+    {
+        HangGuard guard(10s, "a check-in waiting for a hand-over queued behind it");
+        r.loop.runPending();
+    }
+    EXPECT_EQ(r.view.memo1, (std::vector<std::string>{"Device: PlugOut"}));
+    EXPECT_EQ(r.link.testDataBuffer()[2], 3);  // handled during the check-in
+    // Found again in the same scan, and read again.
+    ASSERT_NE(r.link.DataDevice(), nullptr);
+    EXPECT_EQ(r.view.labelDevice, "Device: PlugIn");
+    r.backend.send({0x22, 1, 5, 6});
+    EXPECT_TRUE(r.loop.runUntil([&] { return r.link.testDataBuffer()[2] == 5; }));
+}
+
+TEST(HidReadThread, ClearingTheDataHandlerAndSettingItAgainReadsAgain) {
+    Rig r;
+    r.ctrl.setOnDeviceData({});
+    EXPECT_FALSE(r.dev->IsReading());
+    r.ctrl.setOnDeviceData(r.collect);
+    EXPECT_TRUE(r.dev->IsReading());
+    r.backend.send({0x22, 9});
+    ASSERT_TRUE(r.loop.runUntil([&] { return !r.got.empty(); }));
+    EXPECT_EQ(r.got[0][2], 9);
+}
+
+TEST(HidReadThread, AReaderThatSawAnUnplugReadsAgainWhenTheScanStillFindsTheNode) {
+    Rig r;  // no hot-plug source: only the reader's own scan can notice anything
+    bool unplugged = false;
+    r.ctrl.setOnDeviceUnplug([&](HidDevice&) { unplugged = true; });
+    const int before = r.backend.last()->serial;
+    r.backend.breakConnection();
+    ASSERT_TRUE(
+        r.loop.runUntil([&] { return r.backend.last() && r.backend.last()->serial != before; }));
+    r.backend.send({0x22, 4});
+    ASSERT_TRUE(r.loop.runUntil([&] { return !r.got.empty(); }));
+    EXPECT_EQ(r.got[0][2], 4);
+    EXPECT_FALSE(unplugged);
+    EXPECT_TRUE(r.dev->PluggedIn());
+    EXPECT_TRUE(r.dev->IsReading());
 }

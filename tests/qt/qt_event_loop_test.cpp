@@ -11,9 +11,13 @@
 #include <thread>
 #include <vector>
 
+#include "device/ControllerLink.h"
 #include "platform/net/Socket.h"
 #include "qt/QtEventLoop.h"
 #include "station/ServerSocket.h"
+#include "tests/device/FakeView.h"
+#include "tests/device/SocketBackend.h"
+#include "tests/support/Eventually.h"
 
 using namespace tc;
 using namespace std::chrono_literals;
@@ -107,6 +111,29 @@ TEST_F(QtLoop, AMainThreadWaitingForAWorkerKeepsRunningItsHandOvers) {
     }
     worker.join();
     EXPECT_EQ(ran, 1);
+}
+
+TEST_F(QtLoop, AScanQueuedAheadOfAReadersHandOverChecksInWithoutHanging) {
+    test::SocketBackend backend(true);  // a streaming data interface and a mouse
+    device::HidCtrl ctrl(loop, backend);
+    test::FakeView view;
+    device::ControllerLink link(ctrl, view);
+    link.ConnectHandlers();
+    ASSERT_TRUE(runUntil(loop, [&] { return link.DataDevice() != nullptr; }));
+    // The mouse goes, then a report is read: its hand-over is queued behind the scan that
+    // checks the data interface in and so waits for this very reader.
+    backend.removeMouse();
+    backend.send({0x22, 1, 3, 4});
+    ASSERT_TRUE(tc::testing::eventually([&] { return loop.queuedWork() == 2; }));
+    {
+        test::HangGuard guard(10s, "a check-in waiting for a hand-over queued behind it");
+        EXPECT_TRUE(runUntil(loop, [&] { return !view.memo1.empty(); }));
+    }
+    EXPECT_EQ(view.memo1, (std::vector<std::string>{"Device: PlugOut"}));
+    EXPECT_EQ(link.testDataBuffer()[2], 3);  // handled during the check-in
+    ASSERT_NE(link.DataDevice(), nullptr);   // found again in the same scan
+    backend.send({0x22, 1, 5, 6});
+    EXPECT_TRUE(runUntil(loop, [&] { return link.testDataBuffer()[2] == 5; }));
 }
 
 TEST_F(QtLoop, IdleHookRunsWhenTheQueueEmptiesAndTheLoopDoesNotSpin) {
