@@ -66,8 +66,13 @@ std::optional<std::string> readFileIfExists(const std::filesystem::path& path) {
     // Without O_NONBLOCK a FIFO would hold the open until someone writes to it.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
-        if (errno == ENOENT) return std::nullopt;
-        openError(path, reason(errno));
+        const int err = errno;
+        if (err == ENOENT) return std::nullopt;
+        // A socket cannot be opened at all; say what it is rather than "no such device".
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+            openError(path, notRegularReason(st.st_mode));
+        openError(path, reason(err));
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
