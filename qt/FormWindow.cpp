@@ -8,13 +8,17 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
+
+#include "platform/Version.h"
 
 namespace tc::qt {
 
@@ -26,6 +30,11 @@ QString text(const std::string& s) {
 QColor color(const ui::Color& c) {
     return QColor(c.r, c.g, c.b);
 }
+
+// A fixed border with a title, system menu, minimise and close box; no maximise box.
+constexpr Qt::WindowFlags kWindowFlags =
+    Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint;
 
 QFont fontFor(const ui::Font& f, const ui::Font& formFont) {
     const std::string& family = f.family.empty() ? formFont.family : f.family;
@@ -113,9 +122,10 @@ FormWindow::FormWindow(ui::Form& form, platform::EventLoop& loop, bool allowTray
     : form_(form), loop_(loop), allowTray_(allowTray) {
     setObjectName(text(form.name()));
     setWindowTitle(text(form.systemCaption()));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(kWindowFlags);
+    // Qt would otherwise end the program when its last visible window closes: with this
+    // window hidden from the lamp, that is any error box, and FormClose would never run.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     if (form.fixedSize)
         setFixedSize(form.rect().width, form.rect().height);
     else
@@ -142,6 +152,30 @@ FormWindow::~FormWindow() {
 
     for (auto* c : observed_) c->removeObserver(this);
     if (tray_) tray_->hide();
+}
+
+QSize FormWindow::outerSizeFor(QSize client) {
+    // A window of the same kind, created but never shown, asks the platform for its frame.
+    QWidget probe;
+    probe.setWindowFlags(kWindowFlags);
+    probe.setFixedSize(client);
+    probe.winId();
+    return probe.frameGeometry().size();
+}
+
+void FormWindow::showError(const std::string& message) {
+    showErrorBox(isVisible() ? this : nullptr, message);
+}
+
+void showErrorBox(QWidget* parent, const std::string& message, int closeWhenReadable) {
+    platform::debugOutput("error box: " + message);
+    QMessageBox box(QMessageBox::Critical, "touchcal", text(message), QMessageBox::Ok, parent);
+    std::unique_ptr<QSocketNotifier> closer;
+    if (closeWhenReadable >= 0) {
+        closer = std::make_unique<QSocketNotifier>(closeWhenReadable, QSocketNotifier::Read);
+        QObject::connect(closer.get(), &QSocketNotifier::activated, &box, &QMessageBox::reject);
+    }
+    box.exec();
 }
 
 QWidget* FormWindow::widgetFor(const std::string& name) const {

@@ -18,12 +18,28 @@ class QLabel;
 
 namespace tc::qt {
 
+// The error box: modal, over `parent` (or on its own), showing `text` as it is; an empty
+// text gives an empty box. Each one is noted in the debug log as well. When
+// `closeWhenReadable` is a descriptor, the box also closes as soon as it can be read (the
+// program is told to end).
+void showErrorBox(QWidget* parent, const std::string& text, int closeWhenReadable = -1);
+
 class FormWindow : public QWidget, private ui::Observer {
 public:
     // `allowTray` false keeps the lamp inside the window even where the desktop has a
     // notification area (tests).
+    // The program ends only when this window closes: hiding it, or closing any other window
+    // while it is hidden, leaves the application running.
     FormWindow(ui::Form& form, platform::EventLoop& loop, bool allowTray = true);
     ~FormWindow() override;
+
+    // The outer size, frame included, that a window of this kind gets around a client area
+    // of `client`, as far as the platform can tell before any such window is shown (a window
+    // manager that adds its frame only on mapping may make this the client size itself).
+    static QSize outerSizeFor(QSize client);
+
+    // The error box, over this window while it is visible.
+    void showError(const std::string& text);
 
     // The widget made for a control, or nullptr (hidden value holders get none).
     QWidget* widgetFor(const std::string& name) const;

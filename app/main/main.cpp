@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QMessageBox>
 #include <QScreen>
 
 #include <cerrno>
@@ -98,12 +97,11 @@ struct RunDevices {
     std::unique_ptr<sim::VirtualLabelPrinter> printer;
 };
 
-RunDevices makeDevices(platform::EventLoop& loop, const app::Options& o) {
+RunDevices makeDevices(platform::EventLoop& loop, const app::Options& o,
+                       const sim::hid::Scenario& scenario) {
     RunDevices d;
     if (o.simulate) {
-        d.hid = sim::hid::makeVirtualController(loop, o.scenario.empty()
-                                                          ? sim::hid::defaultScenario()
-                                                          : sim::hid::loadScenario(o.scenario));
+        d.hid = sim::hid::makeVirtualController(loop, scenario);
     } else {
         d.hid = platform::hid::makeHidrawBackend(loop);
     }
@@ -120,10 +118,21 @@ RunDevices makeDevices(platform::EventLoop& loop, const app::Options& o) {
     return d;
 }
 
-int runHeadless(int argc, char** argv, const app::Options& o) {
+// The text of what escapes start-up; a thrown object that is no exception has none.
+std::string failureText() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return {};
+    }
+}
+
+int runHeadless(int argc, char** argv, const app::Options& o, const sim::hid::Scenario& scenario) {
     QCoreApplication application(argc, argv);
     qt::QtEventLoop loop;
-    RunDevices devices = makeDevices(loop, o);
+    RunDevices devices = makeDevices(loop, o, scenario);
     app::TForm1 form(loop, *devices.hid, resolvePaths(o),
                      {0, 0, app::kClientWidth, app::kClientHeight}, devices.options);
     app::HeadlessLog log(form.Form1, loop, std::cerr);
@@ -144,30 +153,38 @@ int runHeadless(int argc, char** argv, const app::Options& o) {
     return 0;
 }
 
-int runWindow(int argc, char** argv, const app::Options& o) {
+int runWindow(int argc, char** argv, const app::Options& o, const sim::hid::Scenario& scenario) {
     QApplication application(argc, argv);
     application.setApplicationName("touchcal");
-    qt::QtEventLoop loop;
-    app::HostInfo host;
-    if (auto* screen = QGuiApplication::primaryScreen()) {
-        host.screenWidth = screen->geometry().width();
-        host.screenHeight = screen->geometry().height();
-    }
-    host.outerWidth = app::kClientWidth;
-    host.outerHeight = app::kClientHeight;
-    RunDevices devices = makeDevices(loop, o);
-    app::TForm1 form(loop, *devices.hid, resolvePaths(o), host, devices.options);
+    try {
+        qt::QtEventLoop loop;
+        app::HostInfo host;
+        if (auto* screen = QGuiApplication::primaryScreen()) {
+            host.screenWidth = screen->geometry().width();
+            host.screenHeight = screen->geometry().height();
+        }
+        // The form reports its outer size before its window exists, so the platform is
+        // asked what frame such a window gets.
+        const QSize outer =
+            qt::FormWindow::outerSizeFor(QSize(app::kClientWidth, app::kClientHeight));
+        host.outerWidth = outer.width();
+        host.outerHeight = outer.height();
+        RunDevices devices = makeDevices(loop, o, scenario);
+        app::TForm1 form(loop, *devices.hid, resolvePaths(o), host, devices.options);
 
-    qt::FormWindow window(form.Form1, loop);
-    loop.setErrorSink([&](const std::string& e) {
-        QMessageBox::critical(window.isVisible() ? &window : nullptr, "touchcal",
-                              QString::fromLatin1(e.c_str()));
-    });
-    closeOnSignals(loop, [&] { window.close(); });
-    form.FormCreate();
-    window.show();
-    platform::debugOutput("touchcal: ready");
-    loop.run();
+        qt::FormWindow window(form.Form1, loop);
+        loop.setErrorSink([&](const std::string& e) { window.showError(e); });
+        closeOnSignals(loop, [&] { window.close(); });
+        form.FormCreate();
+        window.show();
+        platform::debugOutput("touchcal: ready");
+        loop.run();
+    } catch (...) {
+        // Start-up failed: the operator sees why in the error box (a signal closes it too).
+        const std::string text = failureText();
+        std::cerr << "touchcal: " << text << '\n';
+        qt::showErrorBox(nullptr, text, signalPipe[0]);
+    }
     return 0;
 }
 
@@ -192,6 +209,18 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // The virtual controller's unit is part of the command line: one that cannot be read
+    // or understood is refused as a bad option is, before anything starts.
+    sim::hid::Scenario scenario = sim::hid::defaultScenario();
+    if (!o.scenario.empty()) {
+        try {
+            scenario = sim::hid::loadScenario(o.scenario);
+        } catch (const sim::hid::ScenarioError& e) {
+            std::cerr << "touchcal: " << e.what() << '\n';
+            return 2;
+        }
+    }
+
     // Another copy runs already: leave it alone and end quietly. A lock file that cannot be
     // used at all proves no such thing, so that start goes on.
     static platform::InstanceLock lock("RodudOvevezadizeRA");
@@ -201,16 +230,14 @@ int main(int argc, char** argv) {
                   << ": " << lock.failure() << "; starting anyway\n";
 
     try {
-        if (o.headless) return runHeadless(argc, argv, o);
+        if (o.headless) return runHeadless(argc, argv, o, scenario);
         if (!displayPresent()) {
             std::cerr << "touchcal: no display found, running headless\n";
-            return runHeadless(argc, argv, o);
+            return runHeadless(argc, argv, o, scenario);
         }
-        return runWindow(argc, argv, o);
-    } catch (const std::exception& e) {
-        std::cerr << "touchcal: " << e.what() << '\n';
+        return runWindow(argc, argv, o, scenario);
     } catch (...) {
-        std::cerr << "touchcal: \n";
+        std::cerr << "touchcal: " << failureText() << '\n';
     }
     return 0;
 }

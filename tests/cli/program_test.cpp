@@ -21,9 +21,12 @@ struct Program : ::testing::Test {
         std::filesystem::create_directories(dir / "run");
     }
     void TearDown() override { std::filesystem::remove_all(dir); }
+    std::vector<std::string> extraEnv;
     std::vector<std::string> env() const {
-        return {"XDG_RUNTIME_DIR=" + (dir / "run").string(), "QT_QPA_PLATFORM=offscreen",
-                "PATH=/usr/bin:/bin"};
+        std::vector<std::string> e = {"XDG_RUNTIME_DIR=" + (dir / "run").string(),
+                                      "QT_QPA_PLATFORM=offscreen", "PATH=/usr/bin:/bin"};
+        e.insert(e.end(), extraEnv.begin(), extraEnv.end());
+        return e;
     }
     Process start(std::vector<std::string> args, bool endingSignalsBlocked = false) {
         args.insert(args.begin(), TOUCHCAL_BINARY);
@@ -58,6 +61,10 @@ TEST_F(Program, CommandLine) {
         {{"--port", "70000"}, 2, "--port needs a number"},
         {{"--help"}, 0, "--workdir DIR"},
         {{"--version"}, 0, "V_20091222_SP_6"},
+        {{"--scenario", "/nonexistent/unit.scenario"},
+         2,
+         "touchcal: cannot open scenario file /nonexistent/unit.scenario: No such file"},
+        {{"--scenario", dir.string()}, 2, "touchcal: cannot read scenario file"},
     };
     for (const auto& c : cases) {
         auto p = start(c.args);
@@ -107,10 +114,20 @@ TEST_F(Program, AKilledCopyDoesNotBlockTheNextStart) {
 TEST_F(Program, ASignalAtTheVeryStartEndsItTheOrdinaryWay) {
     // The signal is sent before the program's first instruction and waits, blocked, until
     // the program takes it: as early as a signal can come.
-    for (int sig : {SIGTERM, SIGINT, SIGTERM, SIGTERM}) {
-        auto p = start(simulatedHeadless(), /*endingSignalsBlocked=*/true);
-        p.signal(sig);
-        EXPECT_EQ(p.wait(20s), 0) << strsignal(sig) << "\n" << p.output();
+    const auto window =
+        std::vector<std::string>{"--simulate", "--port", "0", "--workdir", (dir / "work").string()};
+    struct Case {
+        std::vector<std::string> args;
+        int sig;
+    } cases[] = {{simulatedHeadless(), SIGTERM},
+                 {simulatedHeadless(), SIGINT},
+                 {simulatedHeadless(), SIGTERM},
+                 {window, SIGTERM},
+                 {window, SIGINT}};
+    for (const auto& c : cases) {
+        auto p = start(c.args, /*endingSignalsBlocked=*/true);
+        p.signal(c.sig);
+        EXPECT_EQ(p.wait(20s), 0) << strsignal(c.sig) << "\n" << p.output();
     }
 }
 
@@ -148,4 +165,22 @@ TEST_F(Program, LosingTheReaderOfItsOutputEndsNothing) {
         eventually([&] { return std::filesystem::exists(dir / "work" / "Start_Up.ini"); }, 20s));
     p.signal(SIGTERM);
     EXPECT_EQ(p.wait(10s), 0);
+}
+
+TEST_F(Program, AFailedStartIsShownInTheErrorBoxWithAWindowAndLoggedWithout) {
+    extraEnv = {"TOUCHCAL_DEBUG=1"};
+    std::ofstream(dir / "afile") << "not a folder";
+    const std::string workdir = (dir / "afile" / "work").string();
+    const std::string why = "cannot create directories: Not a directory [" + workdir + "]";
+    {
+        auto p = start({"--workdir", workdir, "--port", "0"});
+        EXPECT_TRUE(p.waitForOutput("error box: filesystem error: " + why, 20s)) << p.output();
+        EXPECT_TRUE(p.running());  // the box waits for the operator
+        p.signal(SIGTERM);         // or for the program to be told to end
+        EXPECT_EQ(p.wait(10s), 0);
+    }
+    auto p = start({"--headless", "--workdir", workdir, "--port", "0"});
+    EXPECT_EQ(p.wait(10s), 0);
+    EXPECT_NE(p.output().find("touchcal: filesystem error: " + why), std::string::npos)
+        << p.output();
 }

@@ -6,13 +6,19 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
+
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <stdexcept>
 
 #include "../app/AppFixture.h"
 #include "qt/FormWindow.h"
@@ -46,6 +52,30 @@ struct MainWindow : tc::testing::AppFixture {
     QRect placeOf(const char* name) {
         QWidget* w = window->widgetFor(name);
         return QRect(w->mapTo(window.get(), QPoint(0, 0)), w->size());
+    }
+};
+
+// Runs `act` on the error box once it is up (from inside its own modal loop).
+void whenBoxShows(std::function<void(QMessageBox&)> act, int triesLeft = 1000) {
+    QTimer::singleShot(1, [act = std::move(act), triesLeft]() mutable {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            act(*box);
+        } else if (triesLeft > 0) {
+            whenBoxShows(std::move(act), triesLeft - 1);
+        } else {
+            ADD_FAILURE() << "no error box came up";
+        }
+    });
+}
+
+// Counts the requests to end the application's loop.
+struct QuitWatch : QObject {
+    int count = 0;
+    QuitWatch() { qApp->installEventFilter(this); }
+    ~QuitWatch() override { qApp->removeEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (watched == qApp && e->type() == QEvent::Quit) ++count;
+        return false;
     }
 };
 
@@ -165,4 +195,56 @@ TEST_F(MainWindow, ModelChangesReachTheWidgets) {
     EXPECT_EQ(widget<QLabel>("LabelDevice")->text(), "Device: PlugIn");
     EXPECT_TRUE(widget<QPlainTextEdit>("Memo1")->toPlainText().endsWith("a new line"));
     EXPECT_FALSE(window->widgetFor("RowRangeEdit3")->isVisible());
+}
+
+TEST_F(MainWindow, ClosingAnErrorBoxWhileTheWindowIsHiddenEndsNothing) {
+    loop.setErrorSink([&](const std::string& e) { window->showError(e); });
+    int closes = 0;
+    auto formClose = form->Form1.onClose;
+    form->Form1.onClose = [&] {
+        ++closes;
+        if (formClose) formClose();
+    };
+    QuitWatch quits;
+    QObject context;
+    QTimer::singleShot(0, &context, [&] {
+        window->hide();  // as the lamp hides it: now no window of ours is visible
+        whenBoxShows([](QMessageBox& box) { box.button(QMessageBox::Ok)->click(); });
+        loop.dispatch([] { throw std::runtime_error("Cannot open port"); });
+        // Two turns of the loop later it still runs, and nothing asked it to quit.
+        QTimer::singleShot(0, &context,
+                           [&] { QTimer::singleShot(0, &context, [] { QApplication::exit(7); }); });
+    });
+    EXPECT_EQ(QApplication::exec(), 7);
+    EXPECT_EQ(quits.count, 0);
+    EXPECT_EQ(closes, 0);
+    window->close();  // the one way out, hidden or not
+    EXPECT_EQ(closes, 1);
+}
+
+TEST_F(MainWindow, TheErrorBoxShowsTheTextAsItIs) {
+    for (const std::string text : {"Cannot open file \"Start_Up.ini\". Permission denied", ""}) {
+        QString shown = "<none>";
+        whenBoxShows([&](QMessageBox& box) {
+            shown = box.text();
+            box.accept();
+        });
+        qt::showErrorBox(nullptr, text);
+        EXPECT_EQ(shown.toStdString(), text);
+    }
+}
+
+TEST_F(MainWindow, TheErrorBoxClosesWhenItsDescriptorBecomesReadable) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    whenBoxShows([&](QMessageBox&) { ASSERT_EQ(::write(fds[1], "x", 1), 1); });
+    qt::showErrorBox(nullptr, "touchcal: cannot start", fds[0]);  // returns: the box closed
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+TEST_F(MainWindow, TheOuterSizeKnownBeforehandIsThatOfTheShownWindow) {
+    // Offscreen windows get a thin frame, so this is not the client size.
+    EXPECT_EQ(qt::FormWindow::outerSizeFor(window->size()), window->frameGeometry().size());
 }

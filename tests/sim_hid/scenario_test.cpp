@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+
 #include "sim/hid/Scenario.h"
 
 using namespace tc::sim::hid;
@@ -82,7 +86,29 @@ TEST(HidSimScenario, MistakesNameTheirLine) {
             EXPECT_NE(std::string(e.what()).find("line 2"), std::string::npos) << e.what();
         }
     }
-    EXPECT_THROW(loadScenario("/nonexistent/unit.scenario"), ScenarioError);
+}
+
+TEST(HidSimScenario, AFileThatCannotBeReadIsAnErrorNotTheDefaultUnit) {
+    const auto folder = std::filesystem::temp_directory_path() /
+                        ("touchcal-scenario-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    struct {
+        std::string path;
+        std::string says;
+    } cases[] = {
+        {"/nonexistent/unit.scenario",
+         "cannot open scenario file /nonexistent/unit.scenario: No such file or directory"},
+        {folder.string(), "cannot read scenario file " + folder.string() + ": Is a directory"},
+    };
+    for (const auto& c : cases) {
+        try {
+            loadScenario(c.path);
+            ADD_FAILURE() << "accepted: " << c.path;
+        } catch (const ScenarioError& e) {
+            EXPECT_EQ(std::string(e.what()), c.says);
+        }
+    }
+    std::filesystem::remove_all(folder);
 }
 
 TEST(HidSimScenario, GainCodesReadBackAsTheRange) {
