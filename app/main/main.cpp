@@ -173,9 +173,24 @@ int runWindow(int argc, char** argv, const app::Options& o, const sim::hid::Scen
         app::TForm1 form(loop, *devices.hid, resolvePaths(o), host, devices.options);
 
         qt::FormWindow window(form.Form1, loop);
-        loop.setErrorSink([&](const std::string& e) { window.showError(e); });
-        closeOnSignals(loop, [&] { window.close(); });
+        // A signal can come while an error box of FormCreate waits, before the loop runs:
+        // the box goes, the window closes (FormClose runs) and the start ends there. Errors
+        // after that are written out, as nobody is left to close a box.
+        bool ending = false;
+        loop.setErrorSink([&](const std::string& e) {
+            if (ending)
+                std::cerr << "touchcal: " << e << '\n';
+            else
+                window.showError(e);
+        });
+        closeOnSignals(loop, [&] {
+            if (ending) return;
+            ending = true;
+            if (auto* box = QApplication::activeModalWidget()) box->close();
+            window.close();
+        });
         form.FormCreate();
+        if (ending) return 0;
         window.show();
         platform::debugOutput("touchcal: ready");
         loop.run();

@@ -184,3 +184,27 @@ TEST_F(Program, AFailedStartIsShownInTheErrorBoxWithAWindowAndLoggedWithout) {
     EXPECT_NE(p.output().find("touchcal: filesystem error: " + why), std::string::npos)
         << p.output();
 }
+
+TEST_F(Program, ASignalWhileAnErrorBoxOfStartUpWaitsEndsTheRun) {
+    {
+        auto first = headless();  // writes the default settings file
+        ASSERT_TRUE(first.waitForOutput("Open Times : 0", 20s)) << first.output();
+        first.signal(SIGTERM);
+        ASSERT_EQ(first.wait(10s), 0);
+    }
+    const auto ini = dir / "work" / "Start_Up.ini";
+    std::string text;
+    {
+        std::ifstream in(ini, std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    ASSERT_EQ(text.rfind("PORT NO : 1\r\n", 0), 0u);
+    std::ofstream(ini, std::ios::binary) << "PORT NO : abc" << text.substr(11);
+
+    extraEnv = {"TOUCHCAL_DEBUG=1"};
+    auto p = start({"--workdir", (dir / "work").string(), "--port", "0"});
+    ASSERT_TRUE(p.waitForOutput("error box: 'abc' is not a valid integer value", 20s))
+        << p.output();
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.wait(10s), 0) << p.output();
+}
