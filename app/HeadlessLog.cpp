@@ -112,6 +112,9 @@ HeadlessLog::~HeadlessLog() {
 void HeadlessLog::line(const std::string& text) {
     out_ << platform::formatTimeStamp(loop_.now()) << ' ' << loggableLine(text) << '\n';
     out_.flush();
+    // A line that could not be written (a full disk, a reader gone) is lost; the next one
+    // is tried again rather than the stream staying failed for good.
+    if (!out_) out_.clear();
 }
 
 void HeadlessLog::error(const std::string& text) {

@@ -16,6 +16,8 @@
 #include <QScrollBar>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include "platform/Version.h"
@@ -403,8 +405,19 @@ void FormWindow::updateWidget(ui::Control& c, ui::Change what) {
         }
         case ui::Change::LineAdded:
             if (auto* m = qobject_cast<QPlainTextEdit*>(w)) {
-                const auto& line = static_cast<ui::Memo&>(c).lines().back();
-                m->appendPlainText(text(line));
+                const auto& model = static_cast<ui::Memo&>(c);
+                m->appendPlainText(text(model.lines().back()));
+                // The model keeps a bounded amount of text as well as of lines; the widget
+                // drops its oldest lines the same way, so a flood never grows the window.
+                if (const std::size_t limit = model.maxBytes()) {
+                    QTextDocument* doc = m->document();
+                    while (doc->blockCount() > 1 && std::size_t(doc->characterCount()) > limit) {
+                        QTextCursor first(doc);
+                        first.movePosition(QTextCursor::Start);
+                        first.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
+                        first.removeSelectedText();
+                    }
+                }
             }
             break;
         case ui::Change::Lines:

@@ -248,3 +248,17 @@ TEST_F(MainWindow, TheOuterSizeKnownBeforehandIsThatOfTheShownWindow) {
     // Offscreen windows get a thin frame, so this is not the client size.
     EXPECT_EQ(qt::FormWindow::outerSizeFor(window->size()), window->frameGeometry().size());
 }
+
+// The log box follows the memo's byte bound as well as its line bound, so a station that
+// floods the log cannot grow the window's copy of it without end.
+TEST_F(MainWindow, TheLogBoxKeepsNoMoreTextThanTheMemoHolds) {
+    form->Memo1.setMaxBytes(4096);
+    const std::string line(1000, 'x');
+    for (int i = 0; i < 50; ++i) form->Memo1.add(line + std::to_string(i));
+    QApplication::processEvents();
+    auto* box = widget<QPlainTextEdit>("Memo1");
+    ASSERT_NE(box, nullptr);
+    EXPECT_LE(box->document()->characterCount(), 4096);
+    EXPECT_TRUE(box->toPlainText().endsWith("x49"));
+    EXPECT_FALSE(box->toPlainText().contains("x45\n"));
+}
