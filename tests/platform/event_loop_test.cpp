@@ -94,6 +94,24 @@ TEST(EventLoop, InvokeAndWaitFromAThreadRunsOnTheMainThreadInOrder) {
     for (int i = 0; i < 50; ++i) EXPECT_EQ(seen[i], i);
 }
 
+TEST(EventLoop, AWaitInsideAHandlerReachesAHandOverQueuedBehindIt) {
+    VirtualEventLoop loop;
+    std::atomic<bool> handedOver{false};
+    bool reached = false;
+    // As a check-in waits for a reader: queued work keeps running until the worker is
+    // through (bounded, so a loop that cannot reach it fails rather than hangs).
+    loop.post([&] {
+        const auto end = std::chrono::steady_clock::now() + 5s;
+        while (!handedOver && std::chrono::steady_clock::now() < end) loop.runQueuedWork();
+        reached = handedOver;
+    });
+    std::thread worker([&] { loop.invokeAndWait([&] { handedOver = true; }); });
+    while (loop.queuedWork() < 2) std::this_thread::yield();
+    loop.runPending();
+    worker.join();
+    EXPECT_TRUE(reached);
+}
+
 TEST(EventLoop, LocalTimeFollowsTheSimulatedClockAcrossMidnight) {
     VirtualEventLoop loop({2026, 12, 31, 23, 59, 59, 500});
     EXPECT_EQ(formatDate(loop.now()), "20261231");
