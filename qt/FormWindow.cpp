@@ -398,6 +398,7 @@ void FormWindow::updateWidget(ui::Control& c, ui::Change what) {
                 cb->setChecked(static_cast<ui::CheckBox&>(c).checked());
             break;
         case ui::Change::ItemIndex: {
+            if (c.kind() != ui::Kind::RadioGroup) break;
             const int i = static_cast<ui::RadioGroup&>(c).itemIndex();
             if (auto* r = w->findChild<QRadioButton*>(text(c.name() + "." + std::to_string(i))))
                 r->setChecked(true);

@@ -43,8 +43,8 @@ TEST(ByteRing, KeepsOrderAcrossTheWrap) {
 TEST(ByteRing, DiscardFromEitherSideEmptiesWhatWasPushed) {
     for (const bool byProducer : {false, true}) {
         auto ring = std::make_unique<ByteRing>();
-        const auto data = sequence(5000);
-        ring->push(data.data(), data.size());
+        const auto data = sequence(ByteRing::kCapacity);
+        ring->push(data.data(), 5000);
         if (byProducer) {
             ring->discardAsProducer();
         } else {
