@@ -1,8 +1,8 @@
 #include "platform/EventLoop.h"
 
-#include <sys/time.h>
+#include <atomic>
 #include <cstdio>
-#include <ctime>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 
@@ -27,22 +27,127 @@ void EventLoop::dispatch(const Task& task) const noexcept {
     }
 }
 
+void LoopHandle::reset() noexcept {
+    if (!loop_) return;
+    EventLoop* loop = loop_;
+    loop_ = nullptr;
+    over_.reset();
+    switch (kind_) {
+        case Kind::Watch:
+            loop->removeWatch(id_);
+            break;
+        case Kind::Timer:
+            loop->stopTimer(id_);
+            break;
+        case Kind::None:
+            break;
+    }
+    kind_ = Kind::None;
+    id_ = 0;
+}
+
+bool LoopHandle::active() const noexcept {
+    return loop_ && !(over_ && *over_);
+}
+
+void LoopHandle::take(LoopHandle& o) noexcept {
+    loop_ = o.loop_;
+    kind_ = o.kind_;
+    id_ = o.id_;
+    over_ = std::move(o.over_);
+    o.loop_ = nullptr;
+    o.kind_ = Kind::None;
+    o.id_ = 0;
+}
+
+void WatchHandle::setEvents(FdEvent events) {
+    if (loop_) loop_->setWatchEvents(id_, events);
+}
+
+WatchHandle EventLoop::watch(int fd, FdEvent events, std::function<void(FdEvent)> handler) {
+    assertMainThread("EventLoop::watch");
+    return WatchHandle(*this, LoopHandle::Kind::Watch, watchFd(fd, events, std::move(handler)));
+}
+
+TimerHandle EventLoop::every(Millis interval, Task tick) {
+    assertMainThread("EventLoop::every");
+    return TimerHandle(*this, LoopHandle::Kind::Timer, startTimer(interval, std::move(tick)));
+}
+
+TimerHandle EventLoop::after(Millis delay, Task fn) {
+    assertMainThread("EventLoop::after");
+    // The timer stops itself before `fn` runs, so `fn` may start a new one-shot, reset its
+    // own handle or destroy the handle's owner.
+    struct OneShot {
+        TimerId id = 0;
+        Task fn;
+    };
+    auto shot = std::make_shared<OneShot>();
+    auto over = std::make_shared<bool>(false);
+    shot->fn = std::move(fn);
+    shot->id = startTimer(delay, [this, shot, over] {
+        auto keep = shot;
+        auto done = over;
+        stopTimer(keep->id);
+        *done = true;
+        Task f = std::move(keep->fn);
+        if (f) f();
+    });
+    return TimerHandle(*this, LoopHandle::Kind::Timer, shot->id, over);
+}
+
+void EventLoop::assertMainThread(const char* where) const {
+#ifdef TOUCHCAL_THREAD_CHECKS
+    if (!isMainThread()) {
+        std::fprintf(stderr, "touchcal: %s called off the main thread\n", where);
+        std::abort();
+    }
+#else
+    (void)where;
+#endif
+}
+
+struct PostScopeState {
+    std::atomic<bool> open{true};
+};
+
+PostScope::PostScope(EventLoop& loop) : loop_(loop), state_(std::make_shared<PostScopeState>()) {}
+
+Task PostScope::guarded(Task task) const {
+    return [state = state_, task = std::move(task)] {
+        if (state->open.load(std::memory_order_acquire)) task();
+    };
+}
+
+void PostScope::post(Task task) const {
+    loop_.post(guarded(std::move(task)));
+}
+
+void PostScope::invokeAndWait(Task task) const {
+    loop_.invokeAndWait(guarded(std::move(task)));
+}
+
+void PostScope::close() noexcept {
+    state_->open.store(false, std::memory_order_release);
+}
+
+bool PostScope::open() const noexcept {
+    return state_->open.load(std::memory_order_acquire);
+}
+
 Timer::Timer(EventLoop& loop, Millis interval, Task onTimer)
     : loop_(loop), interval_(interval), onTimer_(std::move(onTimer)) {}
 
-Timer::~Timer() {
-    setEnabled(false);
-}
+Timer::~Timer() = default;
 
 void Timer::setEnabled(bool enabled) {
     if (enabled == this->enabled()) return;
     if (enabled) {
-        id_ = loop_.startTimer(interval_, [this] {
+        handle_ = loop_.every(interval_, [this] {
             if (onTimer_) onTimer_();
         });
     } else {
-        loop_.stopTimer(id_);
-        id_ = 0;
+        handle_.reset();
     }
 }
 
@@ -53,29 +158,6 @@ void Timer::setInterval(Millis interval) {
         setEnabled(false);
         setEnabled(true);
     }
-}
-
-std::string formatDate(const LocalDateTime& t) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%04d%02d%02d", t.year % 10000, t.month % 100, t.day % 100);
-    return buf;
-}
-
-std::string formatTimeStamp(const LocalDateTime& t) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.year % 10000,
-                  t.month % 100, t.day % 100, t.hour % 100, t.minute % 100, t.second % 100,
-                  t.millisecond % 1000);
-    return buf;
-}
-
-LocalDateTime systemLocalTime() {
-    timeval tv{};
-    gettimeofday(&tv, nullptr);
-    std::tm tm{};
-    localtime_r(&tv.tv_sec, &tm);
-    return {tm.tm_year + 1900, tm.tm_mon + 1,         tm.tm_mday, tm.tm_hour, tm.tm_min,
-            tm.tm_sec,         int(tv.tv_usec / 1000)};
 }
 
 }  // namespace tc::platform

@@ -9,21 +9,11 @@
 #include <memory>
 #include <string>
 
+#include "platform/Calendar.h"
+
 namespace tc::platform {
 
-using Millis = std::chrono::milliseconds;
 using Task = std::function<void()>;
-
-// Local calendar time as the program shows and stores it.
-struct LocalDateTime {
-    int year = 2000;
-    int month = 1;  // 1..12
-    int day = 1;    // 1..31
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-    int millisecond = 0;
-};
 
 // Readiness of a watched descriptor.
 enum class FdEvent : unsigned { None = 0, Read = 1, Write = 2, Error = 4, HangUp = 8 };
@@ -39,6 +29,67 @@ constexpr bool any(FdEvent e) {
 
 using TimerId = std::uint64_t;
 using WatchId = std::uint64_t;
+
+class EventLoop;
+
+// A registration with the loop that is undone when its handle goes (or on reset()), so no
+// owner removes its watches and timers by hand. Move-only; main thread only. The loop
+// outlives every handle of its own.
+class LoopHandle {
+public:
+    LoopHandle() = default;
+    ~LoopHandle() { reset(); }
+    LoopHandle(LoopHandle&& o) noexcept { take(o); }
+    LoopHandle& operator=(LoopHandle&& o) noexcept {
+        if (this != &o) {
+            reset();
+            take(o);
+        }
+        return *this;
+    }
+    LoopHandle(const LoopHandle&) = delete;
+    LoopHandle& operator=(const LoopHandle&) = delete;
+
+    // Unregisters now; safe to call again, also from inside the registration's own handler.
+    void reset() noexcept;
+    // Registered and not yet over (a one-shot that has fired is over).
+    bool active() const noexcept;
+    explicit operator bool() const noexcept { return active(); }
+
+protected:
+    enum class Kind : unsigned char { None, Watch, Timer };
+    LoopHandle(EventLoop& loop, Kind kind, std::uint64_t id, std::shared_ptr<bool> over = {})
+        : loop_(&loop), kind_(kind), id_(id), over_(std::move(over)) {}
+    EventLoop* loop_ = nullptr;
+    Kind kind_ = Kind::None;
+    std::uint64_t id_ = 0;
+    std::shared_ptr<bool> over_;  // set by a one-shot when it fires
+
+private:
+    void take(LoopHandle& o) noexcept;
+    friend class EventLoop;
+};
+
+// A descriptor watch; its events can change while it stays registered.
+class WatchHandle : public LoopHandle {
+public:
+    WatchHandle() = default;
+    void setEvents(FdEvent events);
+
+private:
+    using LoopHandle::LoopHandle;
+    friend class EventLoop;
+};
+
+// A repeating timer (EventLoop::every) or a one-shot (EventLoop::after).
+class TimerHandle : public LoopHandle {
+public:
+    TimerHandle() = default;
+
+private:
+    using LoopHandle::LoopHandle;
+    friend class EventLoop;
+};
 
 class EventLoop {
 public:
@@ -88,6 +139,18 @@ public:
 
     virtual bool isMainThread() const = 0;
 
+    // --- registrations as handles (main thread) ---
+    // Each is undone when the handle it returns goes.
+    [[nodiscard]] WatchHandle watch(int fd, FdEvent events, std::function<void(FdEvent)> handler);
+    [[nodiscard]] TimerHandle every(Millis interval, Task tick);
+    // Runs `fn` once, `delay` from now, unless the handle went first.
+    [[nodiscard]] TimerHandle after(Millis delay, Task fn);
+
+    // Ends the program with a message when called off the main thread, in builds with
+    // thread checks (TOUCHCAL_THREAD_CHECKS, on in the everyday and test builds). Entry
+    // points that must run on the main thread call it first.
+    void assertMainThread(const char* where) const;
+
     void setErrorSink(ErrorSink sink) { errorSink_ = std::move(sink); }
     // Show the text of an error the way the program's error box does.
     void reportError(const std::string& text) const;
@@ -98,6 +161,31 @@ public:
 
 private:
     ErrorSink errorSink_;
+};
+
+// Work that other threads hand to the main thread on behalf of one owner. The owner holds
+// the scope; once the scope has gone (or close() ran), work still queued is skipped when
+// its turn comes, so a late post never reaches a destroyed owner.
+// post and invokeAndWait: any thread. close and the destructor: main thread, after the
+// owner's threads have stopped posting.
+class PostScope {
+public:
+    explicit PostScope(EventLoop& loop);
+    ~PostScope() { close(); }
+    PostScope(const PostScope&) = delete;
+    PostScope& operator=(const PostScope&) = delete;
+
+    void post(Task task) const;
+    // Runs `task` on the main thread and waits for it; a task of a closed scope is skipped
+    // and the wait still returns.
+    void invokeAndWait(Task task) const;
+    void close() noexcept;
+    bool open() const noexcept;
+
+private:
+    Task guarded(Task task) const;
+    EventLoop& loop_;
+    std::shared_ptr<struct PostScopeState> state_;
 };
 
 // A timer as the window's components know it: an interval, an enabled flag and a tick
@@ -112,7 +200,7 @@ public:
 
     void setOnTimer(Task onTimer) { onTimer_ = std::move(onTimer); }
     void setEnabled(bool enabled);
-    bool enabled() const { return id_ != 0; }
+    bool enabled() const { return handle_.active(); }
     void setInterval(Millis interval);
     Millis interval() const { return interval_; }
 
@@ -120,14 +208,7 @@ private:
     EventLoop& loop_;
     Millis interval_;
     Task onTimer_;
-    TimerId id_ = 0;
+    TimerHandle handle_;
 };
-
-// "yyyymmdd" and similar small formatters over LocalDateTime.
-std::string formatDate(const LocalDateTime& t);       // yyyymmdd
-std::string formatTimeStamp(const LocalDateTime& t);  // yyyy-mm-dd hh:mm:ss.mmm
-
-// The local date and time from the system clock.
-LocalDateTime systemLocalTime();
 
 }  // namespace tc::platform

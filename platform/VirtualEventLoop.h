@@ -97,7 +97,4 @@ private:
     int wakeFd_ = -1;
 };
 
-// Civil-calendar helpers shared by the loops.
-LocalDateTime addMillis(const LocalDateTime& t, Millis d);
-
 }  // namespace tc::platform
