@@ -9,6 +9,8 @@
 #include <cstring>
 #include <random>
 
+#include "platform/UniqueFd.h"
+
 namespace tc::platform {
 
 namespace {
@@ -18,7 +20,7 @@ std::string reason(int err) {
 }
 
 [[noreturn]] void createError(const std::filesystem::path& path, int err) {
-    throw FileError("Cannot create file \"" + path.string() + "\". " + reason(err));
+    throw FileError(err, "Cannot create file \"" + path.string() + "\". " + reason(err));
 }
 
 bool writeAll(int fd, const char* p, std::size_t n) {
@@ -34,8 +36,17 @@ bool writeAll(int fd, const char* p, std::size_t n) {
     return true;
 }
 
-[[noreturn]] void openError(const std::filesystem::path& path, const std::string& why) {
-    throw FileError("Cannot open file \"" + path.string() + "\". " + why);
+[[noreturn]] void openError(const std::filesystem::path& path, int err, const std::string& why) {
+    throw FileError(err, "Cannot open file \"" + path.string() + "\". " + why);
+}
+
+[[noreturn]] void openError(const std::filesystem::path& path, int err) {
+    openError(path, err, reason(err));
+}
+
+// What stands in for an errno when the path is something other than a regular file.
+int notRegularError(mode_t mode) {
+    return S_ISDIR(mode) ? EISDIR : EINVAL;
 }
 
 const char* notRegularReason(mode_t mode) {
@@ -64,40 +75,31 @@ bool isTemporaryName(const std::string& name, const std::string& prefix) {
 
 std::optional<std::string> readFileIfExists(const std::filesystem::path& path) {
     // Without O_NONBLOCK a FIFO would hold the open until someone writes to it.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!fd) {
         const int err = errno;
         if (err == ENOENT) return std::nullopt;
         // A socket cannot be opened at all; say what it is rather than "no such device".
         struct stat st {};
         if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-            openError(path, notRegularReason(st.st_mode));
-        openError(path, reason(err));
+            openError(path, err, notRegularReason(st.st_mode));
+        openError(path, err);
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        const int err = errno;
-        ::close(fd);
-        openError(path, reason(err));
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        openError(path, notRegularReason(st.st_mode));
-    }
+    if (::fstat(fd.get(), &st) != 0) openError(path, errno);
+    if (!S_ISREG(st.st_mode))
+        openError(path, notRegularError(st.st_mode), notRegularReason(st.st_mode));
     std::string content;
     char buf[65536];
     for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
         if (n < 0) {
             if (errno == EINTR) continue;
-            const int err = errno;
-            ::close(fd);
-            openError(path, reason(err));
+            openError(path, errno);
         }
         if (n == 0) break;
         content.append(buf, std::size_t(n));
     }
-    ::close(fd);
     return content;
 }
 
@@ -105,33 +107,30 @@ void replaceFile(const std::filesystem::path& path, const std::string& content) 
     const auto folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
     std::random_device rd;
     std::filesystem::path tmp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+    UniqueFd fd;
+    for (int attempt = 0; attempt < 16 && !fd; ++attempt) {
         tmp = folder / (temporaryPrefix(path) + std::to_string(rd()) + ".tmp");
-        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0 && errno != EEXIST) createError(path, errno);
+        fd.reset(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        if (!fd && errno != EEXIST) createError(path, errno);
     }
-    if (fd < 0) createError(path, EEXIST);
+    if (!fd) createError(path, EEXIST);
     // Held until the descriptor closes, so a start-up clean-up tells this live save from
     // the leftovers of a dead one.
-    ::flock(fd, LOCK_EX);
-    if (!writeAll(fd, content.data(), content.size()) || ::fsync(fd) != 0) {
+    ::flock(fd.get(), LOCK_EX);
+    if (!writeAll(fd.get(), content.data(), content.size()) || ::fsync(fd.get()) != 0) {
         const int err = errno;
-        ::close(fd);
+        fd.reset();
         ::unlink(tmp.c_str());
         createError(path, err);
     }
-    ::close(fd);
+    fd.reset();
     if (::rename(tmp.c_str(), path.c_str()) != 0) {
         const int err = errno;
         ::unlink(tmp.c_str());
         createError(path, err);
     }
-    const int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
+    const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir) ::fsync(dir.get());
 }
 
 int removeStaleTemporaries(const std::filesystem::path& path) {
@@ -146,12 +145,12 @@ int removeStaleTemporaries(const std::filesystem::path& path) {
         if (!isTemporaryName(name, prefix)) continue;
         std::error_code sec;
         if (!entry.is_regular_file(sec) || entry.is_symlink(sec)) continue;
-        const int fd =
-            ::open(entry.path().c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
-        if (fd < 0) continue;
+        const UniqueFd fd(::open(entry.path().c_str(),
+                                 O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
+        if (!fd) continue;
         // A save in progress holds its lock; only what nobody holds is stale.
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(entry.path().c_str()) == 0) ++removed;
-        ::close(fd);
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0 && ::unlink(entry.path().c_str()) == 0)
+            ++removed;
     }
     return removed;
 }

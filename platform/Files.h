@@ -3,14 +3,18 @@
 
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
 #include <string>
+
+#include "platform/WordedError.h"
 
 namespace tc::platform {
 
-class FileError : public std::runtime_error {
+// what() is the operator's text (`Cannot open file "<path>". <reason>`); error() is the
+// errno behind it. For a path that is no regular file it is EISDIR for a folder, EINVAL for
+// anything else that opens.
+class FileError : public WordedError {
 public:
-    using std::runtime_error::runtime_error;
+    using WordedError::WordedError;
 };
 
 // The whole content, or nothing when the file does not exist. A file that exists but

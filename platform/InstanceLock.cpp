@@ -6,7 +6,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
+
+#include "platform/Error.h"
 
 namespace tc::platform {
 
@@ -16,33 +17,31 @@ InstanceLock::InstanceLock(const std::string& name, std::filesystem::path folder
         folder = runtime && *runtime && ::access(runtime, W_OK) == 0 ? runtime : "/tmp";
     }
     path_ = folder / (name + ".lock");
-    const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    UniqueFd fd(::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    auto unavailable = [this](int err) {
+        error_ = err;
+        failure_ = errnoText(err);
+    };
+    if (!fd) {
         // A file we may not open (another user's, a folder in its place) says nothing about
         // a running copy; only a lock that someone holds does.
-        failure_ = std::strerror(errno);
+        unavailable(errno);
         return;
     }
     int rc;
     do {
-        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+        rc = ::flock(fd.get(), LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
-        const int err = errno;
-        ::close(fd);
-        if (err == EWOULDBLOCK) {
+        if (errno == EWOULDBLOCK) {
             state_ = State::HeldByAnotherCopy;
         } else {
-            failure_ = std::strerror(err);
+            unavailable(errno);
         }
         return;
     }
-    fd_ = fd;
+    fd_ = std::move(fd);
     state_ = State::Owned;
-}
-
-InstanceLock::~InstanceLock() {
-    if (fd_ >= 0) ::close(fd_);
 }
 
 }  // namespace tc::platform

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/UniqueFd.h"
+
 namespace tc::platform {
 
 class InstanceLock {
@@ -19,7 +21,6 @@ public:
     // Tries to take the lock named `name` in $XDG_RUNTIME_DIR (or /tmp, or `folder` when
     // given).
     explicit InstanceLock(const std::string& name, std::filesystem::path folder = {});
-    ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
@@ -27,11 +28,14 @@ public:
     bool owned() const { return state_ == State::Owned; }
     // Why the lock is unavailable (the system's wording), empty otherwise.
     const std::string& failure() const { return failure_; }
+    // The errno behind failure(); 0 unless the lock is unavailable.
+    int error() const { return error_; }
     const std::filesystem::path& path() const { return path_; }
 
 private:
-    int fd_ = -1;
+    UniqueFd fd_;  // held open while owned: closing it drops the lock
     State state_ = State::Unavailable;
+    int error_ = 0;
     std::string failure_;
     std::filesystem::path path_;
 };

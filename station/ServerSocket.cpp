@@ -23,9 +23,11 @@ constexpr Millis kAcceptRest{1000};
 }  // namespace
 
 struct TServerSocket::Listener {
+    explicit Listener(TcpListener s) : socket(std::move(s)) {}
     TcpListener socket;
-    tc::platform::WatchId watch = 0;
-    tc::platform::TimerId restTimer = 0;
+    // After the socket, so they go before it closes.
+    tc::platform::WatchHandle watch;
+    tc::platform::TimerHandle restTimer;
 };
 
 // --- StationConnection ---
@@ -34,6 +36,7 @@ StationConnection::StationConnection(TServerSocket& server, TcpStream stream)
     : server_(server), stream_(std::move(stream)) {}
 
 std::string StationConnection::ReceiveText() {
+    server_.loop_.assertMainThread("StationConnection::ReceiveText");
     if (!connected_) return {};
     readTaken_ = true;
     if (readPaused_) {
@@ -51,6 +54,7 @@ std::string StationConnection::ReceiveText() {
 }
 
 int StationConnection::SendText(std::string_view text) {
+    server_.loop_.assertMainThread("StationConnection::SendText");
     if (!connected_) return 0;
     if (text.empty()) return 0;
     if (!pending_.empty()) {
@@ -85,14 +89,13 @@ int StationConnection::SendText(std::string_view text) {
 TServerSocket::TServerSocket(tc::platform::EventLoop& loop) : loop_(loop) {}
 
 TServerSocket::~TServerSocket() {
+    loop_.assertMainThread("TServerSocket::~TServerSocket");
+    // A connection someone still holds outlives the server: its registrations go now.
     while (!connections_.empty()) release(*connections_.front());
-    if (listener_) {
-        loop_.removeWatch(listener_->watch);
-        if (listener_->restTimer) loop_.stopTimer(listener_->restTimer);
-    }
 }
 
 void TServerSocket::SetLimits(const Limits& limits) {
+    loop_.assertMainThread("TServerSocket::SetLimits");
     limits_ = limits;
     // A smaller read bound gives back what a larger one took.
     if (readScratch_.size() > limits_.maxReadBytes) {
@@ -112,24 +115,19 @@ StationConnection& TServerSocket::Connections(int index) const {
 }
 
 void TServerSocket::SetActive(bool active) {
+    loop_.assertMainThread("TServerSocket::SetActive");
     if (active == Active()) return;
     if (!active) {
         while (!connections_.empty()) closeConnection(*connections_.front(), true);
-        loop_.removeWatch(listener_->watch);
-        if (listener_->restTimer) loop_.stopTimer(listener_->restTimer);
         listener_.reset();
         return;
     }
     if (port_ < 0 || port_ > 65535) throw SocketError(EINVAL, "bind");
-    auto l = std::make_unique<Listener>(Listener{TcpListener::bindAny(std::uint16_t(port_)), 0, 0});
-    l->watch = loop_.watchFd(l->socket.fd(), FdEvent::Read, [this](FdEvent) { onListenerReady(); });
-    try {
-        if (OnListen) OnListen();
-        l->socket.listen(kBacklog);
-    } catch (...) {
-        loop_.removeWatch(l->watch);
-        throw;
-    }
+    auto l = std::make_unique<Listener>(TcpListener::bindAny(std::uint16_t(port_)));
+    l->watch = loop_.watch(l->socket.fd(), FdEvent::Read, [this](FdEvent) { onListenerReady(); });
+    // A failure here drops `l`, and its watch with it.
+    if (OnListen) OnListen();
+    l->socket.listen(kBacklog);
     listener_ = std::move(l);
 }
 
@@ -139,10 +137,10 @@ void TServerSocket::onListenerReady() {
         try {
             s = listener_->socket.accept();
         } catch (const SocketError& e) {
-            if (e.code() == EMFILE || e.code() == ENFILE || e.code() == ENOBUFS ||
-                e.code() == ENOMEM) {
-                loop_.setWatchEvents(listener_->watch, FdEvent::None);
-                listener_->restTimer = loop_.startTimer(kAcceptRest, [this] { resumeAccepting(); });
+            if (e.error() == EMFILE || e.error() == ENFILE || e.error() == ENOBUFS ||
+                e.error() == ENOMEM) {
+                listener_->watch.setEvents(FdEvent::None);
+                listener_->restTimer = loop_.after(kAcceptRest, [this] { resumeAccepting(); });
             }
             throw;
         }
@@ -159,7 +157,7 @@ void TServerSocket::onListenerReady() {
         // connection's first "ClientWrite".
         std::weak_ptr<StationConnection> weak = c;
         c->watch_ =
-            loop_.watchFd(c->Handle(), FdEvent::Read | FdEvent::Write, [this, weak](FdEvent ev) {
+            loop_.watch(c->Handle(), FdEvent::Read | FdEvent::Write, [this, weak](FdEvent ev) {
                 if (auto strong = weak.lock()) onConnectionReady(strong, ev);
             });
         if (OnClientConnect) OnClientConnect(*c);
@@ -168,10 +166,7 @@ void TServerSocket::onListenerReady() {
 }
 
 void TServerSocket::resumeAccepting() {
-    if (!listener_) return;
-    loop_.stopTimer(listener_->restTimer);
-    listener_->restTimer = 0;
-    loop_.setWatchEvents(listener_->watch, FdEvent::Read);
+    if (listener_) listener_->watch.setEvents(FdEvent::Read);
 }
 
 void TServerSocket::onConnectionReady(const std::shared_ptr<StationConnection>& holder,
@@ -241,7 +236,7 @@ void TServerSocket::flushPending(StationConnection& c) {
         // Give the room back: a peer that once fell behind must not keep up to the
         // bound resident for the rest of its connection.
         std::string().swap(c.pending_);
-        stopStallTimer(c);
+        c.stallTimer_.reset();
     } else if (r.bytes > 0) {
         restartStallTimer(c);
     }
@@ -252,22 +247,13 @@ void TServerSocket::updateWatch(StationConnection& c) {
     FdEvent ev = FdEvent::None;
     if (!c.readPaused_) ev = ev | FdEvent::Read;
     if (!c.firstWriteSeen_ || !c.pending_.empty()) ev = ev | FdEvent::Write;
-    loop_.setWatchEvents(c.watch_, ev);
+    c.watch_.setEvents(ev);
 }
 
 void TServerSocket::restartStallTimer(StationConnection& c) {
-    stopStallTimer(c);
     StationConnection* raw = &c;
-    c.stallTimer_ = loop_.startTimer(limits_.stallTimeout, [this, raw] {
-        // The timer dies with the connection, so `raw` is alive whenever it ticks.
-        stopStallTimer(*raw);
-        closeConnection(*raw, true);
-    });
-}
-
-void TServerSocket::stopStallTimer(StationConnection& c) {
-    if (c.stallTimer_) loop_.stopTimer(c.stallTimer_);
-    c.stallTimer_ = 0;
+    // The timer goes with the connection (or its close), so `raw` is alive when it fires.
+    c.stallTimer_ = loop_.after(limits_.stallTimeout, [this, raw] { closeConnection(*raw, true); });
 }
 
 void TServerSocket::closeConnection(StationConnection& c, bool notify) {
@@ -295,9 +281,9 @@ void TServerSocket::release(StationConnection& c) {
     }
     if (!c.connected_) return;
     c.connected_ = false;
-    if (c.watch_) loop_.removeWatch(c.watch_);
-    c.watch_ = 0;
-    stopStallTimer(c);
+    // The object may live on in a holder's hands; what it registered ends with the close.
+    c.watch_.reset();
+    c.stallTimer_.reset();
     std::string().swap(c.pending_);
     c.stream_.close();
 }
@@ -306,7 +292,8 @@ void TServerSocket::asyncError(StationConnection& c, ErrorEvent kind, int code) 
     int errorCode = code;
     if (OnClientError) OnClientError(c, kind, errorCode);
     if (errorCode != 0)
-        throw std::runtime_error("Asynchronous socket error " + std::to_string(errorCode));
+        throw tc::platform::WordedError(errorCode,
+                                        "Asynchronous socket error " + std::to_string(errorCode));
 }
 
 void TServerSocket::transferError(StationConnection& c, ErrorEvent kind, int code,

@@ -1,5 +1,10 @@
 // ServerSocket1: the test station's TCP server. Event driven on the main loop, no worker
 // threads; every event runs the matching handler that the main window sets.
+//
+// Threads: everything here belongs to the thread of the loop the server was made with (the
+// main thread). Activation, the limits, ReceiveText, SendText and SendStationReply are
+// called there, and every handler runs there, from the loop's watches and timers. Entry
+// points check it (EventLoop::assertMainThread). Nothing is safe from another thread.
 #pragma once
 
 #include <cstddef>
@@ -52,8 +57,8 @@ private:
     TServerSocket& server_;
     tc::platform::net::TcpStream stream_;
     bool connected_ = true;
-    tc::platform::WatchId watch_ = 0;
-    tc::platform::TimerId stallTimer_ = 0;
+    tc::platform::WatchHandle watch_;
+    tc::platform::TimerHandle stallTimer_;  // runs while kept bytes wait for a peer
     std::string pending_;
     bool firstWriteSeen_ = false;
     bool readTaken_ = false;   // ReceiveText ran since the last read event
@@ -81,7 +86,7 @@ public:
 
     explicit TServerSocket(tc::platform::EventLoop& loop);
     // Closes every connection and the listening socket without running any handler: the
-    // window that set them is going away.
+    // window that set them is going away. The loop outlives the server.
     ~TServerSocket();
     TServerSocket(const TServerSocket&) = delete;
     TServerSocket& operator=(const TServerSocket&) = delete;
@@ -130,7 +135,6 @@ private:
     void flushPending(StationConnection& c);
     void updateWatch(StationConnection& c);
     void restartStallTimer(StationConnection& c);
-    void stopStallTimer(StationConnection& c);
     // Runs the disconnect handler (when `notify`), then closes and drops the connection.
     void closeConnection(StationConnection& c, bool notify);
     void release(StationConnection& c);

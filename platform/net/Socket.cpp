@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -18,18 +17,8 @@ std::string socketErrorText(int code, const std::string& api) {
            "), on API '" + api + "'";
 }
 
-SocketError::SocketError(int code, std::string api)
-    : std::runtime_error(socketErrorText(code, api)), code_(code), api_(std::move(api)) {}
-
-Fd& Fd::operator=(Fd&& o) noexcept {
-    if (this != &o) reset(o.release());
-    return *this;
-}
-
-void Fd::reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-}
+SocketError::SocketError(int error, std::string api)
+    : WordedError(error, socketErrorText(error, api)), api_(std::move(api)) {}
 
 TcpListener TcpListener::bindAny(std::uint16_t port) {
     Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));

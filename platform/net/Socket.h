@@ -1,54 +1,33 @@
 // Non-blocking IPv4 TCP sockets: a listener and an accepted stream. Nothing here waits;
-// readiness comes from EventLoop::watchFd on fd().
+// readiness comes from a loop watch (EventLoop::watch) on fd().
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
+
+#include "platform/UniqueFd.h"
+#include "platform/WordedError.h"
 
 namespace tc::platform::net {
 
 // A failed socket call, worded the way the window's error box shows it:
-// "Windows socket error: <system message> (<errno>), on API '<call>'".
-class SocketError : public std::runtime_error {
+// "Windows socket error: <system message> (<errno>), on API '<call>'". error() is the errno.
+class SocketError : public tc::platform::WordedError {
 public:
-    SocketError(int code, std::string api);
-    int code() const { return code_; }
+    SocketError(int error, std::string api);
     const std::string& api() const { return api_; }
 
 private:
-    int code_;
     std::string api_;
 };
 
 std::string socketErrorText(int code, const std::string& api);
 
-// An owned descriptor, closed on destruction.
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(Fd&& o) noexcept : fd_(o.release()) {}
-    Fd& operator=(Fd&& o) noexcept;
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int release() {
-        const int f = fd_;
-        fd_ = -1;
-        return f;
-    }
-    void reset(int fd = -1);
-
-private:
-    int fd_ = -1;
-};
+// An owned socket descriptor.
+using Fd = tc::platform::UniqueFd;
 
 class TcpStream;
 

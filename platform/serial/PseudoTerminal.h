@@ -6,27 +6,28 @@
 
 #include <string>
 
+#include "platform/UniqueFd.h"
+
 namespace tc::platform {
 
 class PseudoTerminal {
 public:
-    // Throws std::system_error when no pair can be made.
+    // Throws SystemError when no pair can be made.
     PseudoTerminal();
-    ~PseudoTerminal();
     PseudoTerminal(const PseudoTerminal&) = delete;
     PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
-    int master() const { return master_; }  // non-blocking
+    int master() const { return master_.get(); }  // non-blocking; -1 once closed
     // Our own descriptor of the slave (for flow control in tests); not for reading.
-    int slave() const { return slave_; }
+    int slave() const { return slave_.get(); }
     const std::string& slavePath() const { return slavePath_; }
 
     // Closes the master: every user of the slave sees a hang-up.
-    void closeMaster();
+    void closeMaster() { master_.reset(); }
 
 private:
-    int master_ = -1;
-    int slave_ = -1;
+    UniqueFd slave_;
+    UniqueFd master_;  // after slave_, so that it closes first
     std::string slavePath_;
 };
 

@@ -119,30 +119,30 @@ std::optional<TermiosMapping> mapToTermios(const SerialLineSettings& s) {
 
 SerialLine::SerialLine(const std::string& path, const SerialLineSettings& settings) {
     const auto mapping = mapToTermios(settings);
-    fd_ = path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) {
+    if (!path.empty()) fd_.reset(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd_) {
         const int err = path.empty() ? ENOENT : errno;
         throw SerialOpenError(SerialOpenStep::Open, err, describe("open", path, err));
     }
+    const int fd = fd_.get();
     // A failed open leaves the terminal as it found it: not exclusive, not locked, not
     // held, so the next attempt (ours or another program's) is not refused for it.
     bool locked = false;
     bool exclusive = false;
     auto fail = [&](SerialOpenStep step, int err, const std::string& what) {
-        if (exclusive) ::ioctl(fd_, TIOCNXCL);
-        if (locked) ::flock(fd_, LOCK_UN);
-        ::close(fd_);
-        fd_ = -1;
+        if (exclusive) ::ioctl(fd, TIOCNXCL);
+        if (locked) ::flock(fd, LOCK_UN);
+        fd_.reset();
         throw SerialOpenError(step, err, what);
     };
     // Two programs writing to one printer would interleave their labels.
-    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0)
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
         fail(SerialOpenStep::Open, errno, describe("flock", path, errno));
     locked = true;
     termios current{};
-    if (::tcgetattr(fd_, &current) != 0)
+    if (::tcgetattr(fd, &current) != 0)
         fail(SerialOpenStep::ReadParameters, errno, describe("tcgetattr", path, errno));
-    if (::ioctl(fd_, TIOCEXCL) != 0)
+    if (::ioctl(fd, TIOCEXCL) != 0)
         fail(SerialOpenStep::Open, errno, describe("TIOCEXCL", path, errno));
     exclusive = true;
     if (!mapping) fail(SerialOpenStep::SetParameters, EINVAL, "unsupported line settings");
@@ -151,36 +151,35 @@ SerialLine::SerialLine(const std::string& path, const SerialLineSettings& settin
     std::memcpy(wanted.c_cc, current.c_cc, sizeof wanted.c_cc);
     wanted.c_cc[VMIN] = 0;
     wanted.c_cc[VTIME] = 0;
-    if (::tcsetattr(fd_, TCSANOW, &wanted) != 0)
+    if (::tcsetattr(fd, TCSANOW, &wanted) != 0)
         fail(SerialOpenStep::SetParameters, errno, describe("tcsetattr", path, errno));
     // tcsetattr succeeds when any one change took; only a read-back shows the rest.
     termios got{};
-    if (::tcgetattr(fd_, &got) != 0)
+    if (::tcgetattr(fd, &got) != 0)
         fail(SerialOpenStep::ReadParameters, errno, describe("tcgetattr", path, errno));
     if ((got.c_cflag & kDecidedCflag) != (wanted.c_cflag & kDecidedCflag) ||
         cfgetospeed(&got) != cfgetospeed(&wanted))
         fail(SerialOpenStep::SetParameters, 0, "the line did not take the settings: " + path);
     int dtr = TIOCM_DTR;
-    if (::ioctl(fd_, TIOCMBIS, &dtr) != 0 && errno != ENOTTY && errno != EINVAL)
+    if (::ioctl(fd, TIOCMBIS, &dtr) != 0 && errno != ENOTTY && errno != EINVAL)
         fail(SerialOpenStep::SetParameters, errno, describe("TIOCMBIS", path, errno));
-    ::tcflush(fd_, TCIOFLUSH);
+    ::tcflush(fd, TCIOFLUSH);
 }
 
 SerialLine::~SerialLine() {
-    if (fd_ < 0) return;
+    if (!fd_) return;
     // The exclusive mode belongs to the terminal, not to this descriptor: leave it so the
     // next open (ours or another program's) is not refused while some other descriptor
     // still holds the terminal.
-    ::ioctl(fd_, TIOCNXCL);
-    ::close(fd_);
+    ::ioctl(fd_.get(), TIOCNXCL);
 }
 
 void SerialLine::flushInput() {
-    ::tcflush(fd_, TCIFLUSH);
+    ::tcflush(fd_.get(), TCIFLUSH);
 }
 
 void SerialLine::flushOutput() {
-    ::tcflush(fd_, TCOFLUSH);
+    ::tcflush(fd_.get(), TCOFLUSH);
 }
 
 }  // namespace tc::platform

@@ -5,9 +5,10 @@
 #include <termios.h>
 
 #include <optional>
-#include <stdexcept>
 #include <string>
 
+#include "platform/UniqueFd.h"
+#include "platform/WordedError.h"
 #include "platform/serial/SerialSettings.h"
 
 namespace tc::platform {
@@ -38,16 +39,16 @@ inline constexpr const char* kOneAndHalfStopBitsNote =
 // Why an open failed, by the step that failed.
 enum class SerialOpenStep { Open, ReadParameters, SetParameters };
 
-class SerialOpenError : public std::runtime_error {
+// what() names the call, the path and the reason ("open /dev/ttyS1: No such file or
+// directory"); error() is the errno of the failed call, 0 for a mismatch.
+class SerialOpenError : public WordedError {
 public:
-    SerialOpenError(SerialOpenStep step, int error, const std::string& what)
-        : std::runtime_error(what), step_(step), error_(error) {}
+    SerialOpenError(SerialOpenStep step, int error, std::string what)
+        : WordedError(error, std::move(what)), step_(step) {}
     SerialOpenStep step() const { return step_; }
-    int error() const { return error_; }  // errno of the failed call, 0 for a mismatch
 
 private:
     SerialOpenStep step_;
-    int error_;
 };
 
 // An open serial line. The descriptor is non-blocking and close-on-exec.
@@ -61,7 +62,7 @@ public:
     SerialLine(const SerialLine&) = delete;
     SerialLine& operator=(const SerialLine&) = delete;
 
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
     const std::string& note() const { return note_; }
 
     // Discards what the driver holds on the way in or out.
@@ -69,7 +70,7 @@ public:
     void flushOutput();
 
 private:
-    int fd_ = -1;
+    UniqueFd fd_;
     std::string note_;
 };
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <string>
+#include <system_error>
 
 #include "platform/net/Socket.h"
 
@@ -31,9 +32,14 @@ TEST(SocketErrorText, NamesMessageNumberAndCall) {
     EXPECT_EQ(socketErrorText(EADDRINUSE, "bind"),
               "Windows socket error: Address already in use (98), on API 'bind'");
     const SocketError e(ECONNRESET, "recv");
-    EXPECT_EQ(e.code(), ECONNRESET);
+    EXPECT_EQ(e.error(), ECONNRESET);
     EXPECT_EQ(e.api(), "recv");
     EXPECT_STREQ(e.what(), "Windows socket error: Connection reset by peer (104), on API 'recv'");
+    // One of the errno family: whoever catches std::system_error gets the reason and the
+    // same text.
+    const std::system_error& family = e;
+    EXPECT_EQ(family.code(), std::errc::connection_reset);
+    EXPECT_STREQ(family.what(), e.what());
 }
 
 TEST(TcpListener, PortHeldByALiveListenerIsRefusedAtBind) {
@@ -43,7 +49,7 @@ TEST(TcpListener, PortHeldByALiveListenerIsRefusedAtBind) {
         TcpListener::bindAny(first.localPort());
         FAIL() << "second bind succeeded";
     } catch (const SocketError& e) {
-        EXPECT_EQ(e.code(), EADDRINUSE);
+        EXPECT_EQ(e.error(), EADDRINUSE);
         EXPECT_EQ(e.api(), "bind");
     }
 }

@@ -7,7 +7,9 @@
 
 #include <cerrno>
 #include <string>
+#include <system_error>
 
+#include "platform/UniqueFd.h"
 #include "platform/serial/PseudoTerminal.h"
 #include "platform/serial/SerialLine.h"
 
@@ -135,6 +137,26 @@ TEST(SerialLine, OpenFailuresNameTheirStep) {
               SerialOpenStep::SetParameters);
 }
 
+// The failure keeps its reason for whoever catches the errno family, and its text is the
+// one the debug log has always had.
+TEST(SerialLine, OpenFailuresKeepTheirReasonAndText) {
+    try {
+        SerialLine line("/dev/does-not-exist-tty", make(9600, 8, Parity::None, StopBits::One));
+        FAIL() << "open succeeded";
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code(), std::errc::no_such_file_or_directory);
+        EXPECT_STREQ(e.what(), "open /dev/does-not-exist-tty: No such file or directory");
+    }
+    PseudoTerminal pty;
+    try {
+        SerialLine line(pty.slavePath(), make(9600, 7, Parity::None, StopBits::One));
+        FAIL() << "open succeeded";
+    } catch (const SerialOpenError& e) {
+        EXPECT_EQ(e.error(), 0);  // no call failed: the line did not take the settings
+        EXPECT_EQ(std::string(e.what()), "the line did not take the settings: " + pty.slavePath());
+    }
+}
+
 TEST(SerialLine, IsExclusiveWhileOpenAndFreeAfterwards) {
     PseudoTerminal pty;
     const auto s = make(9600, 8, Parity::None, StopBits::One);
@@ -155,11 +177,8 @@ bool exclusive(const PseudoTerminal& pty) {
 }
 
 bool lockable(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-    ::close(fd);
-    return ok;
+    const UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    return fd && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0;
 }
 
 std::string failureName(const ::testing::TestParamInfo<SerialLineSettings>& info) {
