@@ -18,6 +18,7 @@ using tc::platform::SerialLineSettings;
 using tc::platform::SerialOpenError;
 using tc::platform::SerialOpenStep;
 using tc::platform::StopBits;
+using tc::platform::UniqueFd;
 
 namespace {
 
@@ -84,10 +85,9 @@ std::string commErrorMessage(int code) {
 }
 
 ECommError::ECommError(CommErrorCode code, std::string detail, int error)
-    : std::runtime_error(commErrorMessage(int(code))),
-      code_(code),
-      detail_(std::move(detail)),
-      error_(error) {}
+    : WordedError(error, commErrorMessage(int(code))),
+      commCode_(code),
+      detail_(std::move(detail)) {}
 
 TCommDevice::TCommDevice() = default;
 
@@ -100,26 +100,32 @@ TCommDevice::~TCommDevice() {
 }
 
 void TCommDevice::SetPort(int port) {
+    owner_.assertOwnerThread("TCommDevice::SetPort");
     Close();
     settings_.port = port;
 }
 void TCommDevice::SetBaudRate(int baud) {
+    owner_.assertOwnerThread("TCommDevice::SetBaudRate");
     Close();
     settings_.baudRate = baud;
 }
 void TCommDevice::SetDataBits(int bits) {
+    owner_.assertOwnerThread("TCommDevice::SetDataBits");
     Close();
     settings_.dataBits = bits;
 }
 void TCommDevice::SetParity(Parity parity) {
+    owner_.assertOwnerThread("TCommDevice::SetParity");
     Close();
     settings_.parity = parity;
 }
 void TCommDevice::SetStopBits(StopBits stopBits) {
+    owner_.assertOwnerThread("TCommDevice::SetStopBits");
     Close();
     settings_.stopBits = stopBits;
 }
 void TCommDevice::SetRtsCtsFlowControl(bool on) {
+    owner_.assertOwnerThread("TCommDevice::SetRtsCtsFlowControl");
     Close();
     settings_.rtsCtsFlowControl = on;
 }
@@ -134,6 +140,7 @@ void TCommDevice::ApplySettings(const SerialLineSettings& s) {
 }
 
 void TCommDevice::SetDevicePath(std::string path) {
+    owner_.assertOwnerThread("TCommDevice::SetDevicePath");
     Close();
     devicePath_ = std::move(path);
 }
@@ -143,6 +150,7 @@ std::string TCommDevice::DevicePath() const {
 }
 
 void TCommDevice::Open() {
+    owner_.assertOwnerThread("TCommDevice::Open");
     if (Active()) return;
     std::unique_ptr<SerialLine> line;
     try {
@@ -154,15 +162,11 @@ void TCommDevice::Open() {
                                        : CommErrorCode::SetParameters;
         openFailed(code, e.what(), e.error());
     }
-    stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (stopFd_ < 0) openFailed(CommErrorCode::ReadEvent, "eventfd", errno);
-    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd_ < 0) {
-        const int err = errno;
-        ::close(stopFd_);
-        stopFd_ = -1;
-        openFailed(CommErrorCode::WriteEvent, "eventfd", err);
-    }
+    // Until the threads run, a failure drops what this open made so far.
+    UniqueFd stop(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!stop) openFailed(CommErrorCode::ReadEvent, "eventfd", errno);
+    UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!wake) openFailed(CommErrorCode::WriteEvent, "eventfd", errno);
     // The rings start empty; no thread uses them yet.
     rx_.reset();
     tx_.reset();
@@ -171,33 +175,34 @@ void TCommDevice::Open() {
     txAbortTo_ = 0;
     dropped_ = 0;
     readerExited_ = writerExited_ = false;
+    stopFd_ = std::move(stop);
+    wakeFd_ = std::move(wake);
     line_ = std::move(line);
     try {
         reader_ = std::thread([this] { readerLoop(); });
     } catch (const std::system_error& e) {
         line_.reset();
-        ::close(stopFd_);
-        ::close(wakeFd_);
-        stopFd_ = wakeFd_ = -1;
+        stopFd_.reset();
+        wakeFd_.reset();
         openFailed(CommErrorCode::ReadThread, e.what(), e.code().value());
     }
     try {
         writer_ = std::thread([this] { writerLoop(); });
     } catch (const std::system_error& e) {
-        signal(stopFd_);
+        signal(stopFd_.get());
         reader_.join();
         line_.reset();
-        ::close(stopFd_);
-        ::close(wakeFd_);
-        stopFd_ = wakeFd_ = -1;
+        stopFd_.reset();
+        wakeFd_.reset();
         openFailed(CommErrorCode::WriteThread, e.what(), e.code().value());
     }
     if (!line_->note().empty() && onLog_) onLog_(line_->note());
 }
 
 void TCommDevice::Close() {
+    owner_.assertOwnerThread("TCommDevice::Close");
     if (!Active()) return;
-    signal(stopFd_);
+    signal(stopFd_.get());
     bool readerLate, writerLate;
     {
         std::unique_lock lock(exitMutex_);
@@ -209,9 +214,8 @@ void TCommDevice::Close() {
     reader_.join();
     writer_.join();
     line_.reset();
-    ::close(stopFd_);
-    ::close(wakeFd_);
-    stopFd_ = wakeFd_ = -1;
+    stopFd_.reset();
+    wakeFd_.reset();
     if (readerLate) throw ECommError(CommErrorCode::CloseReadThread, "reader stopped late");
     if (writerLate) throw ECommError(CommErrorCode::CloseWriteThread, "writer stopped late");
 }
@@ -227,17 +231,20 @@ void TCommDevice::markExited(bool& flag) {
 }
 
 std::size_t TCommDevice::Write(const void* data, std::size_t count) {
+    owner_.assertOwnerThread("TCommDevice::Write");
     const std::size_t n = tx_.push(static_cast<const std::uint8_t*>(data), count);
     if (n && Active()) wakeWriter();
     return n;
 }
 
 std::size_t TCommDevice::Read(void* buffer, std::size_t count) {
+    owner_.assertOwnerThread("TCommDevice::Read");
     if (!Active()) return 0;
     return rx_.pop(static_cast<std::uint8_t*>(buffer), count);
 }
 
 void TCommDevice::PurgeRead(bool abort) {
+    owner_.assertOwnerThread("TCommDevice::PurgeRead");
     if (!Active()) return;
     if (abort) rxAbort_.fetch_add(1, std::memory_order_acq_rel);
     line_->flushInput();
@@ -245,6 +252,7 @@ void TCommDevice::PurgeRead(bool abort) {
 }
 
 void TCommDevice::PurgeWrite(bool abort) {
+    owner_.assertOwnerThread("TCommDevice::PurgeWrite");
     if (!Active()) return;
     const std::uint64_t mark = tx_.discardAsProducer();
     if (abort) txAbortTo_.store(mark, std::memory_order_release);
@@ -254,14 +262,14 @@ void TCommDevice::PurgeWrite(bool abort) {
 }
 
 void TCommDevice::wakeWriter() const {
-    signal(wakeFd_);
+    signal(wakeFd_.get());
 }
 
 void TCommDevice::readerLoop() {
     const int fd = line_->fd();
     std::uint8_t piece[kReadPiece];
     for (;;) {
-        pollfd fds[2] = {{stopFd_, POLLIN, 0}, {fd, POLLIN, 0}};
+        pollfd fds[2] = {{stopFd_.get(), POLLIN, 0}, {fd, POLLIN, 0}};
         // A line that has gone away reports hang-up for ever: wait for the stop alone.
         const nfds_t count = lineGone_.load(std::memory_order_relaxed) ? 1 : 2;
         if (::poll(fds, count, -1) < 0) {
@@ -314,13 +322,13 @@ bool TCommDevice::sendPiece(const std::uint8_t* piece, std::size_t n, std::uint6
         }
         // The driver is full (or CTS holds the output): wait until it takes more, or
         // until a purge may have aborted this piece.
-        pollfd fds[3] = {{stopFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}, {fd, POLLOUT, 0}};
+        pollfd fds[3] = {{stopFd_.get(), POLLIN, 0}, {wakeFd_.get(), POLLIN, 0}, {fd, POLLOUT, 0}};
         waitingForLine_.store(true, std::memory_order_release);
         const int ready = ::poll(fds, 3, -1);
         waitingForLine_.store(false, std::memory_order_release);
         if (ready < 0 && errno != EINTR) return false;
         if (fds[0].revents) return false;
-        if (fds[1].revents) drain(wakeFd_);
+        if (fds[1].revents) drain(wakeFd_.get());
         if (fds[2].revents & (POLLERR | POLLHUP | POLLNVAL))
             lineGone_.store(true, std::memory_order_release);
     }
@@ -330,13 +338,13 @@ bool TCommDevice::sendPiece(const std::uint8_t* piece, std::size_t n, std::uint6
 void TCommDevice::writerLoop() {
     std::uint8_t piece[kWritePiece];
     for (;;) {
-        pollfd fds[2] = {{stopFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        pollfd fds[2] = {{stopFd_.get(), POLLIN, 0}, {wakeFd_.get(), POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR) continue;
             break;
         }
         if (fds[0].revents) break;
-        drain(wakeFd_);
+        drain(wakeFd_.get());
         bool running = true;
         while (running) {
             std::uint64_t start = 0;

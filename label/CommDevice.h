@@ -1,6 +1,16 @@
 // CommDevice1: the label printer's serial port. Settings are stored and take effect at
 // the next open; while open, a reader thread moves arriving bytes into the receive ring
 // and a writer thread sends the transmit ring, so Read and Write never wait.
+//
+// Threads: the port belongs to the thread that made it (the main thread). The settings,
+// Open, Close, Write, Read, PurgeRead and PurgeWrite run there only, and check it
+// (TOUCHCAL_THREAD_CHECKS); so does the log sink, which Open calls. The counters
+// (QueuedForSending, WaitingForLine, ReceivedFromLine, DroppedOnReceive, LineGone) may be
+// read from any thread. While the port is open it runs two threads of its own, which never
+// call out of the port: the reader moves what arrives on the line into the receive ring
+// (the main thread being its one consumer), the writer sends the transmit ring (the main
+// thread being its one producer) and waits for the line when the driver is full; Close
+// stops and joins both.
 #pragma once
 
 #include <atomic>
@@ -9,12 +19,14 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <thread>
 
 #include "label/ByteRing.h"
+#include "platform/ThreadAffinity.h"
+#include "platform/UniqueFd.h"
+#include "platform/WordedError.h"
 #include "platform/serial/CommPort.h"
 #include "platform/serial/SerialLine.h"
 #include "platform/serial/SerialSettings.h"
@@ -43,19 +55,19 @@ std::string commErrorMessage(int code);
 
 // Raised by Open and Close; what() is the message alone, as the error box shows it.
 // A failed open also writes the message with its detail to the debug output.
-class ECommError : public std::runtime_error {
+// error() (and code(), as for every failure of the errno family) is the errno of the failed
+// call; 0 when no call failed (settings the line did not take, a thread that stopped late).
+class ECommError : public tc::platform::WordedError {
 public:
     ECommError(CommErrorCode code, std::string detail, int error = 0);
-    CommErrorCode code() const { return code_; }
+    // The step that failed.
+    CommErrorCode commCode() const { return commCode_; }
     // The system's reason, for the debug log.
     const std::string& detail() const { return detail_; }
-    // errno of the failed call; 0 when no call failed (settings the line did not take).
-    int error() const { return error_; }
 
 private:
-    CommErrorCode code_;
+    CommErrorCode commCode_;
     std::string detail_;
-    int error_;
 };
 
 class TCommDevice final : public tc::platform::CommPort {
@@ -85,7 +97,7 @@ public:
     // The path the next open uses.
     std::string DevicePath() const;
 
-    // Lines for the log (the 1.5 stop bits mapping); called on the thread that opens.
+    // Lines for the log (the 1.5 stop bits mapping); called inside Open.
     void SetOnLog(LogSink sink) { onLog_ = std::move(sink); }
 
     // Open raises ECommError and leaves the port closed when a step fails.
@@ -126,9 +138,12 @@ private:
     std::string devicePath_;
     LogSink onLog_;
 
+    tc::platform::ThreadAffinity owner_;
     std::unique_ptr<tc::platform::SerialLine> line_;
-    int stopFd_ = -1;
-    int wakeFd_ = -1;
+    // Event counters the threads poll: a stop ends both, a wake tells the writer to look
+    // at the transmit ring. Held only while open.
+    tc::platform::UniqueFd stopFd_;
+    tc::platform::UniqueFd wakeFd_;
     std::thread reader_;
     std::thread writer_;
     std::mutex exitMutex_;

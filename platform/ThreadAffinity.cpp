@@ -18,4 +18,12 @@ void ThreadAffinity::assertOwnerThread(const char* where) const {
 #endif
 }
 
+bool ThreadAffinity::checksEnabled() noexcept {
+#ifdef TOUCHCAL_THREAD_CHECKS
+    return true;
+#else
+    return false;
+#endif
+}
+
 }  // namespace tc::platform

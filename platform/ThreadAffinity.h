@@ -16,6 +16,8 @@ public:
     // Ends the program with a message naming `where` when called from another thread, in
     // builds with thread checks (TOUCHCAL_THREAD_CHECKS); does nothing otherwise.
     void assertOwnerThread(const char* where) const;
+    // Whether this build checks (tests of the checks skip themselves otherwise).
+    static bool checksEnabled() noexcept;
 
 private:
     std::thread::id owner_;

@@ -9,10 +9,12 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "label/CommDevice.h"
+#include "platform/ThreadAffinity.h"
 #include "platform/serial/PseudoTerminal.h"
 
 using namespace tc::label;
@@ -170,8 +172,9 @@ TEST_F(CommDevice, AMissingDeviceFailsTheOpenOnceAndStaysClosed) {
             FAIL() << "open succeeded";
         } catch (const ECommError& e) {
             EXPECT_STREQ(e.what(), "Cannot open COM port");
-            EXPECT_EQ(e.code(), CommErrorCode::OpenPort);
+            EXPECT_EQ(e.commCode(), CommErrorCode::OpenPort);
             EXPECT_EQ(e.error(), ENOENT);  // the reason, kept for the debug log
+            EXPECT_EQ(e.code(), std::errc::no_such_file_or_directory);
         }
         EXPECT_FALSE(missing.Active());
         char buf[4];
@@ -187,7 +190,7 @@ TEST_F(CommDevice, ASecondPortOnTheSameDeviceIsRefused) {
         other.Open();
         FAIL() << "second open succeeded";
     } catch (const ECommError& e) {
-        EXPECT_EQ(e.code(), CommErrorCode::OpenPort);
+        EXPECT_EQ(e.commCode(), CommErrorCode::OpenPort);
         EXPECT_EQ(e.error(), EWOULDBLOCK);  // the other holder's lock
     }
     port.Close();
@@ -249,6 +252,39 @@ TEST_F(CommDevice, PurgesRacingArrivalsNeverTakeTheLineForGone) {
         return got.ends_with("Ok");
     }));
     EXPECT_EQ(got.find_first_not_of('z'), got.size() - 2) << got;
+}
+
+// Whoever catches the errno family sees the error box's text, not "what: reason".
+TEST(CommErrorMessages, TheFamilyKeepsTheBoxText) {
+    const ECommError e(CommErrorCode::SetParameters, "tcsetattr /dev/ttyS1: Input/output error",
+                       EIO);
+    const std::system_error& family = e;
+    EXPECT_STREQ(family.what(), "Cannot set COM port parameters");
+    EXPECT_EQ(family.code(), std::errc::io_error);
+    EXPECT_EQ(ECommError(CommErrorCode::CloseReadThread, "late").error(), 0);
+}
+
+// The rings have one producer and one consumer each: a second thread on the main
+// thread's side would break them silently, so it is stopped where it calls.
+TEST(CommDeviceThreads, MainThreadEntryPointsRefuseOtherThreads) {
+    if (!ThreadAffinity::checksEnabled()) GTEST_SKIP() << "built without thread checks";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::vector<std::pair<const char*, std::function<void(TCommDevice&)>>> calls = {
+        {"TCommDevice::Write", [](TCommDevice& p) { p.Write("x"); }},
+        {"TCommDevice::Read", [](TCommDevice& p) { readAll(p); }},
+        {"TCommDevice::PurgeRead", [](TCommDevice& p) { p.PurgeRead(true); }},
+        {"TCommDevice::PurgeWrite", [](TCommDevice& p) { p.PurgeWrite(true); }},
+        {"TCommDevice::Open", [](TCommDevice& p) { p.Open(); }},
+    };
+    for (const auto& [where, call] : calls) {
+        EXPECT_DEATH(
+            {
+                TCommDevice port;
+                std::thread([&] { call(port); }).join();
+            },
+            std::string(where) + " called off the main thread")
+            << where;
+    }
 }
 
 TEST(CommErrorMessages, EveryCodeHasItsText) {
