@@ -6,7 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <system_error>
+
+#include "platform/Error.h"
 
 namespace tc::sim {
 
@@ -27,15 +28,14 @@ void signal(int fd) {
 
 }  // namespace
 
-VirtualLabelPrinter::VirtualLabelPrinter() : clock_(steadyNow) {
-    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+VirtualLabelPrinter::VirtualLabelPrinter()
+    : clock_(steadyNow), wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (!wakeFd_) tc::platform::throwErrno("eventfd");
 }
 
 VirtualLabelPrinter::~VirtualLabelPrinter() {
     Stop();
     Detach();
-    ::close(wakeFd_);
 }
 
 void VirtualLabelPrinter::SetAnswer(PrinterAnswer answer) {
@@ -58,8 +58,9 @@ void VirtualLabelPrinter::Disconnect() {
     if (thread_.joinable()) {
         // The thread may be polling the master: it closes the line itself.
         disconnectRequested_ = true;
-        signal(wakeFd_);
+        signal(wakeFd_.get());
     } else {
+        if (loop_) loop_->assertMainThread("VirtualLabelPrinter::Disconnect");
         closeLine();
     }
 }
@@ -120,8 +121,8 @@ void VirtualLabelPrinter::writeOut() {
 void VirtualLabelPrinter::closeLine() {
     if (!connected_) return;
     connected_ = false;
-    if (loop_ && watch_) loop_->removeWatch(watch_);
-    watch_ = 0;
+    watch_.reset();
+    timer_.reset();
     pty_.closeMaster();
     later_.clear();
     out_.clear();
@@ -130,12 +131,13 @@ void VirtualLabelPrinter::closeLine() {
 // --- on an event loop ---
 
 void VirtualLabelPrinter::Attach(tc::platform::EventLoop& loop) {
+    loop.assertMainThread("VirtualLabelPrinter::Attach");
     std::lock_guard lock(mutex_);
     if (loop_ || thread_.joinable()) return;
     loop_ = &loop;
     clock_ = [&loop] { return loop.monotonic(); };
     if (!connected_) return;
-    watch_ = loop.watchFd(pty_.master(), FdEvent::Read, [this](FdEvent) {
+    watch_ = loop.watch(pty_.master(), FdEvent::Read, [this](FdEvent) {
         std::lock_guard lock(mutex_);
         takeInput();
         releaseDue();
@@ -145,14 +147,11 @@ void VirtualLabelPrinter::Attach(tc::platform::EventLoop& loop) {
 
 void VirtualLabelPrinter::rearmLoop() {
     if (!loop_) return;
-    if (watch_)
-        loop_->setWatchEvents(watch_,
-                              out_.empty() ? FdEvent::Read : FdEvent::Read | FdEvent::Write);
-    if (timer_) loop_->stopTimer(timer_);
-    timer_ = 0;
+    watch_.setEvents(out_.empty() ? FdEvent::Read : FdEvent::Read | FdEvent::Write);
+    timer_.reset();
     if (!connected_ || later_.empty()) return;
     const milliseconds wait = std::max(later_.front().due - now(), milliseconds(0));
-    timer_ = loop_->startTimer(wait, [this] {
+    timer_ = loop_->after(wait, [this] {
         std::lock_guard lock(mutex_);
         releaseDue();
         rearmLoop();
@@ -162,9 +161,9 @@ void VirtualLabelPrinter::rearmLoop() {
 void VirtualLabelPrinter::Detach() {
     std::lock_guard lock(mutex_);
     if (!loop_) return;
-    if (watch_) loop_->removeWatch(watch_);
-    if (timer_) loop_->stopTimer(timer_);
-    watch_ = timer_ = 0;
+    loop_->assertMainThread("VirtualLabelPrinter::Detach");
+    watch_.reset();
+    timer_.reset();
     loop_ = nullptr;
     clock_ = steadyNow;
 }
@@ -183,7 +182,7 @@ void VirtualLabelPrinter::Stop() {
         std::lock_guard lock(mutex_);
         if (!thread_.joinable()) return;
         stopping_ = true;
-        signal(wakeFd_);
+        signal(wakeFd_.get());
     }
     thread_.join();
     thread_ = std::thread();
@@ -196,7 +195,7 @@ void VirtualLabelPrinter::threadMain() {
             disconnectRequested_ = false;
             closeLine();
         }
-        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {-1, 0, 0}};
+        pollfd fds[2] = {{wakeFd_.get(), POLLIN, 0}, {-1, 0, 0}};
         if (connected_) fds[1] = {pty_.master(), short(POLLIN | (out_.empty() ? 0 : POLLOUT)), 0};
         int timeout = -1;
         if (connected_ && !later_.empty())
@@ -207,7 +206,7 @@ void VirtualLabelPrinter::threadMain() {
         if (ready < 0 && errno != EINTR) break;
         if (fds[0].revents) {
             std::uint64_t v;
-            [[maybe_unused]] auto n = ::read(wakeFd_, &v, sizeof v);
+            [[maybe_unused]] auto n = ::read(wakeFd_.get(), &v, sizeof v);
         }
         if (fds[1].revents & POLLIN) takeInput();
         releaseDue();

@@ -6,6 +6,13 @@
 // It runs either on an event loop (Attach: a watch on the master and loop timers, so a
 // test on virtual time decides when slow answers come) or on a thread of its own (Start:
 // real time, for the program itself, whose main thread blocks during a label job).
+//
+// Threads: the switches (SetAnswer, ScriptAnswers, SetSlowDelay), Connected, Commands and
+// ClearCommands may be called from any thread; a lock keeps them apart from the printer's
+// work. Attach, Detach and, while attached, Disconnect belong to the loop's thread; the
+// printer's work then runs there, from its watch and timer. Start and Stop belong to the
+// thread that owns the printer; its work then runs on the printer's own thread, and
+// Disconnect may come from any thread (the printer's thread closes the line).
 #pragma once
 
 #include <chrono>
@@ -17,6 +24,7 @@
 #include <vector>
 
 #include "platform/EventLoop.h"
+#include "platform/UniqueFd.h"
 #include "platform/serial/PseudoTerminal.h"
 #include "sim/printer/PrinterBehaviour.h"
 
@@ -44,7 +52,7 @@ public:
     std::vector<std::string> Commands() const;
     void ClearCommands();
 
-    // Runs on `loop` (its thread) until Detach or destruction.
+    // Runs on `loop` (its thread) until Detach or destruction; the loop outlives it.
     void Attach(tc::platform::EventLoop& loop);
     void Detach();
     // Runs on a thread of its own until Stop or destruction.
@@ -78,11 +86,11 @@ private:
     Clock clock_;
 
     tc::platform::EventLoop* loop_ = nullptr;
-    tc::platform::WatchId watch_ = 0;
-    tc::platform::TimerId timer_ = 0;
+    tc::platform::WatchHandle watch_;  // on the master while attached and connected
+    tc::platform::TimerHandle timer_;  // the next delayed answer
 
     std::thread thread_;
-    int wakeFd_ = -1;
+    tc::platform::UniqueFd wakeFd_;  // wakes the printer's own thread
     bool stopping_ = false;
     bool disconnectRequested_ = false;
 };

@@ -135,6 +135,21 @@ TEST(VirtualLabelPrinter, OnAnEventLoopASlowAnswerComesOnlyAfterItsDelay) {
     EXPECT_EQ(readAll(port), "PF\r\n\r\nOk");
 }
 
+TEST(VirtualLabelPrinter, OnAnEventLoopLeavesNothingBehindWhenItGoesBeforeItsAnswer) {
+    VirtualEventLoop loop;
+    TCommDevice port;
+    {
+        VirtualLabelPrinter printer;
+        printer.SetAnswer(PrinterAnswer::Slow);
+        printer.Attach(loop);
+        openOn(port, printer);
+        port.Write("PF\n");
+        ASSERT_TRUE(loop.runUntil([&] { return printer.Commands().size() == 1; }, 0ms));
+    }
+    loop.advance(5000ms);  // the answer's timer and the watch went with the printer
+    EXPECT_EQ(port.ReceivedFromLine(), 0u);
+}
+
 TEST(VirtualLabelPrinter, ADisconnectHangsUpThePort) {
     for (const bool scripted : {false, true}) {
         VirtualLabelPrinter printer;
