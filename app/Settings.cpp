@@ -1,45 +1,64 @@
 #include "app/Settings.h"
 
+#include <optional>
+
 #include "platform/Convert.h"
 
 namespace tc::app {
 
 namespace {
 
-// Prefix of each of the 22 lines; comment lines carry their whole text and no slot.
+// The file's layout: every line in order. A value line is its key with the separator, then
+// the value; a comment line is its whole text. Everything that knows where a line sits
+// reads it from here.
 struct LineDef {
     const char* text;
-    int slot;  // -1 for a comment line
+    std::optional<Slot> slot;  // none for a comment line
+    const char* fileDefault = "";
 };
 
-const LineDef kLines[kFileLineCount] = {
-    {"PORT NO : ", PortNo},
-    {"## BAUD RATE:9600;19200;38400;57600;115200", -1},
-    {"BAUD RATE : ", BaudRate},
-    {"BYTESIZE : ", ByteSize},
-    {"## PARITY:NO;EVENT;MARK;ODD;SPACE;", -1},
-    {"PARITY : ", ParityValue},
-    {"## STOPBITS:1;1.5;2;", -1},
-    {"STOPBITS : ", StopBitsValue},
-    {"PP_X : ", PpX},
-    {"PP_Y : ", PpY},
-    {"BM : ", Bm},
-    {"Printer Type : ", PrinterTypeValue},
-    {"######################", -1},
-    {"Serial Number : ", SerialNumberValue},
-    {"Customer : ", Customer},
-    {"Model : ", Model},
-    {"Row Number : ", RowNumber},
-    {"Column Number : ", ColumnNumber},
-    {"Comm Port : ", CommPort},
-    {"Mechin Name : ", MechinName},
-    {"Date : ", Date},
-    {"Open Times : ", OpenTimes},
+constexpr LineDef kLines[kFileLineCount] = {
+    {"PORT NO : ", Slot::PortNo, "1"},
+    {"## BAUD RATE:9600;19200;38400;57600;115200", {}},
+    {"BAUD RATE : ", Slot::BaudRate, "9600"},
+    {"BYTESIZE : ", Slot::ByteSize, "8"},
+    {"## PARITY:NO;EVENT;MARK;ODD;SPACE;", {}},
+    {"PARITY : ", Slot::Parity, "NO"},
+    {"## STOPBITS:1;1.5;2;", {}},
+    {"STOPBITS : ", Slot::StopBits, "1"},
+    {"PP_X : ", Slot::PpX, "100"},
+    {"PP_Y : ", Slot::PpY, "100"},
+    {"BM : ", Slot::Bm, "5"},
+    {"Printer Type : ", Slot::PrinterType, "DATAMATRIX"},
+    {"######################", {}},
+    {"Serial Number : ", Slot::SerialNumber, "0001"},
+    {"Customer : ", Slot::Customer, "KORVAN"},
+    {"Model : ", Slot::Model, "KORVAN"},
+    {"Row Number : ", Slot::RowNumber, "30"},
+    {"Column Number : ", Slot::ColumnNumber, "30"},
+    {"Comm Port : ", Slot::CommPort, "OFF"},
+    {"Mechin Name : ", Slot::MechinName, "A"},
+    {"Date : ", Slot::Date},  // the day the file is made
+    {"Open Times : ", Slot::OpenTimes, "0"},
 };
 
-const char* const kFileDefaults[kSlotCount] = {
-    "1",    "9600",   "8",      "NO", "1",  "100", "100", "5", "DATAMATRIX",
-    "0001", "KORVAN", "KORVAN", "30", "30", "OFF", "A",   "",  "0"};
+// The file is read by position: the n-th value line is the n-th slot.
+constexpr bool everySlotOnceInOrder() {
+    std::size_t next = 0;
+    for (const auto& def : kLines)
+        if (def.slot && slotIndex(*def.slot) != next++) return false;
+    return next == std::size_t(kSlotCount);
+}
+static_assert(everySlotOnceInOrder());
+
+// What a new file holds.
+Slots fileDefaultSlots(const std::string& today) {
+    Slots s;
+    for (const auto& def : kLines)
+        if (def.slot) s[*def.slot] = def.fileDefault;
+    s[Slot::Date] = today;
+    return s;
+}
 
 }  // namespace
 
@@ -93,28 +112,23 @@ std::string extractValue(std::string_view line) {
 }
 
 bool isCommentLine(int position) {
-    return position == 2 || position == 5 || position == 7 || position == 13;
+    return position >= 1 && position <= kFileLineCount && !kLines[position - 1].slot;
+}
+
+int linePosition(Slot slot) {
+    for (int i = 0; i < kFileLineCount; ++i)
+        if (kLines[i].slot == slot) return i + 1;
+    return 0;  // unreachable: every slot has its line
 }
 
 std::vector<std::string> defaultFileLines(const std::string& today) {
-    std::vector<std::string> lines;
-    for (const auto& def : kLines) {
-        if (def.slot < 0) {
-            lines.emplace_back(def.text);
-        } else {
-            lines.push_back(std::string(def.text) +
-                            (def.slot == Date ? today : kFileDefaults[def.slot]));
-        }
-    }
-    return lines;
+    return settingsFileLines(fileDefaultSlots(today));
 }
 
 Slots defaultSlots(const std::string& today) {
-    Slots s;
-    for (int i = 0; i < kSlotCount; ++i) s[i] = kFileDefaults[i];
-    s[Customer] = "QMV";
-    s[Model] = "olmerT5";
-    s[Date] = today;
+    Slots s = fileDefaultSlots(today);
+    s[Slot::Customer] = "QMV";
+    s[Slot::Model] = "olmerT5";
     return s;
 }
 
@@ -130,11 +144,8 @@ LoadResult readSettings(const std::optional<std::string>& file, const std::strin
     }
     r.fromFile = true;
     r.logLines = lines;
-    int slot = 0;
-    for (std::size_t i = 0; i < lines.size() && slot < kSlotCount; ++i) {
-        if (isCommentLine(int(i) + 1)) continue;
-        r.values[slot++] = extractValue(lines[i]);
-    }
+    for (int i = 0; i < kFileLineCount; ++i)
+        if (const auto slot = kLines[i].slot) r.values[*slot] = extractValue(lines[i]);
     return r;
 }
 
@@ -146,17 +157,17 @@ SerialValidation validateSerialSettings(Slots& slots) {
     // The port number has no fallback of its own; one that is not a whole number would
     // leave the port unconfigured, so it is reported and the first port is used.
     try {
-        v.line.port = platform::strToInt(slots[PortNo]);
+        v.line.port = platform::strToInt(slots[Slot::PortNo]);
     } catch (const platform::ConvertError& e) {
         v.errors.push_back(e.what());
         v.line.port = 1;
-        slots[PortNo] = "1";
+        slots[Slot::PortNo] = "1";
         v.logLines.push_back("---PORT NO Set Default : 1---");
     }
 
     int baud = 0;
     try {
-        baud = platform::strToInt(slots[BaudRate]);
+        baud = platform::strToInt(slots[Slot::BaudRate]);
     } catch (const platform::ConvertError& e) {
         v.errors.push_back(e.what());
     }
@@ -164,19 +175,19 @@ SerialValidation validateSerialSettings(Slots& slots) {
         v.line.baudRate = baud;
     } else {
         v.line.baudRate = 9600;
-        slots[BaudRate] = "9600";
+        slots[Slot::BaudRate] = "9600";
         v.logLines.push_back("Waring---Baud Rate Set Default : 9600---");
     }
 
-    const std::string& bits = slots[ByteSize];
+    const std::string& bits = slots[Slot::ByteSize];
     if (bits == "6" || bits == "7" || bits == "8") {
         v.line.dataBits = bits[0] - '0';
     } else {
         v.line.dataBits = 8;
-        slots[ByteSize] = "8";
+        slots[Slot::ByteSize] = "8";
     }
 
-    const std::string& parity = slots[ParityValue];
+    const std::string& parity = slots[Slot::Parity];
     if (parity == "NO")
         v.line.parity = Parity::None;
     else if (parity == "EVENT")
@@ -189,11 +200,11 @@ SerialValidation validateSerialSettings(Slots& slots) {
         v.line.parity = Parity::Space;
     else {
         v.line.parity = Parity::None;
-        slots[ParityValue] = "NO";
+        slots[Slot::Parity] = "NO";
         v.logLines.push_back("---Parity Set Default : NO---");
     }
 
-    const std::string& stop = slots[StopBitsValue];
+    const std::string& stop = slots[Slot::StopBits];
     if (stop == "1")
         v.line.stopBits = StopBits::One;
     else if (stop == "1.5")
@@ -202,16 +213,16 @@ SerialValidation validateSerialSettings(Slots& slots) {
         v.line.stopBits = StopBits::Two;
     else {
         v.line.stopBits = StopBits::One;
-        slots[StopBitsValue] = "1";
+        slots[Slot::StopBits] = "1";
         v.logLines.push_back("---StopBits Set Default : 1---");
     }
     return v;
 }
 
 void applyDailyReset(Slots& slots, const std::string& today, bool fromFile) {
-    if (slots[Date] == today) return;
-    if (fromFile) slots[SerialNumberValue] = "0001";
-    slots[Date] = today;
+    if (slots[Slot::Date] == today) return;
+    if (fromFile) slots[Slot::SerialNumber] = "0001";
+    slots[Slot::Date] = today;
 }
 
 bool commPortEnabled(const std::string& value) {
@@ -221,8 +232,7 @@ bool commPortEnabled(const std::string& value) {
 std::vector<std::string> settingsFileLines(const Slots& slots) {
     std::vector<std::string> lines;
     for (const auto& def : kLines)
-        lines.push_back(def.slot < 0 ? std::string(def.text)
-                                     : std::string(def.text) + slots[def.slot]);
+        lines.push_back(def.slot ? def.text + slots[*def.slot] : std::string(def.text));
     return lines;
 }
 

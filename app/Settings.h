@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,28 +15,42 @@ namespace tc::app {
 constexpr int kSlotCount = 18;
 constexpr int kFileLineCount = 22;
 constexpr const char* kSettingsFileName = "Start_Up.ini";
-using Slots = std::array<std::string, kSlotCount>;
 
-// Slot numbers by the key of their line.
-enum Slot : int {
-    PortNo = 0,
-    BaudRate = 1,
-    ByteSize = 2,
-    ParityValue = 3,
-    StopBitsValue = 4,
-    PpX = 5,
-    PpY = 6,
-    Bm = 7,
-    PrinterTypeValue = 8,
-    SerialNumberValue = 9,
-    Customer = 10,
-    Model = 11,
-    RowNumber = 12,
-    ColumnNumber = 13,
-    CommPort = 14,
-    MechinName = 15,
-    Date = 16,
-    OpenTimes = 17,
+// The values by the key of their line, in file order.
+enum class Slot : int {
+    PortNo,
+    BaudRate,
+    ByteSize,
+    Parity,
+    StopBits,
+    PpX,
+    PpY,
+    Bm,
+    PrinterType,
+    SerialNumber,
+    Customer,
+    Model,
+    RowNumber,
+    ColumnNumber,
+    CommPort,
+    MechinName,
+    Date,
+    OpenTimes,
+};
+
+constexpr std::size_t slotIndex(Slot s) {
+    return static_cast<std::size_t>(s);
+}
+
+// The 18 value texts, one per slot.
+class Slots {
+public:
+    std::string& operator[](Slot s) { return values_[slotIndex(s)]; }
+    const std::string& operator[](Slot s) const { return values_[slotIndex(s)]; }
+    bool operator==(const Slots&) const = default;
+
+private:
+    std::array<std::string, kSlotCount> values_;
 };
 
 // CR, LF and CR LF each end a line; a last line without an end still counts.
@@ -47,8 +62,10 @@ std::string joinLines(const std::vector<std::string>& lines);
 // except the one right after each colon.
 std::string extractValue(std::string_view line);
 
-// Is this line position (from 1) one of the comment lines?
+// The file's layout, from its one line table: is this position (from 1) a comment line,
+// and at which position is a slot's line.
 bool isCommentLine(int position);
+int linePosition(Slot slot);
 
 // The 22 lines of a new file, dated `today` ("yyyymmdd").
 std::vector<std::string> defaultFileLines(const std::string& today);

@@ -142,30 +142,30 @@ void TForm1::FormCreate() {
         applyDailyReset(SettingValues, platform::formatDate(loop_.now()), settingsFromFile_);
     });
     Step([this] {
-        PrinterType = SettingValues[PrinterTypeValue];
-        SerialNumber = SettingValues[SerialNumberValue];
-        CustomerName = SettingValues[Customer];
-        ModelName = SettingValues[Model];
-        RowCount = LineCountSetting(RowNumber, "Row Number");
-        ColumnCount = LineCountSetting(ColumnNumber, "Column Number");
-        Edit49.setText(SettingValues[MechinName]);
+        PrinterType = SettingValues[Slot::PrinterType];
+        SerialNumber = SettingValues[Slot::SerialNumber];
+        CustomerName = SettingValues[Slot::Customer];
+        ModelName = SettingValues[Slot::Model];
+        RowCount = LineCountSetting(Slot::RowNumber, "Row Number");
+        ColumnCount = LineCountSetting(Slot::ColumnNumber, "Column Number");
+        Edit49.setText(SettingValues[Slot::MechinName]);
     });
     Step([this] {
         int opened = 0;
         try {
-            opened = platform::strToInt(SettingValues[OpenTimes]);
+            opened = platform::strToInt(SettingValues[Slot::OpenTimes]);
         } catch (const platform::ConvertError& e) {
             ShowError(e.what());
             Memo1.add("---Open Times Set Default : 0---");
         }
         const auto next = nextOpenTimes(opened);
         if (!next.counted) Memo1.add("---Open Times Kept At : " + next.text + "---");
-        SettingValues[OpenTimes] = next.text;
+        SettingValues[Slot::OpenTimes] = next.text;
     });
     Step([this] {
         CommSettings.rtsCtsFlowControl = true;
         CommDevice1.SetRtsCtsFlowControl(true);
-        CommPortOn = commPortEnabled(SettingValues[CommPort]) || devices_.forceCommPortOn;
+        CommPortOn = commPortEnabled(SettingValues[Slot::CommPort]) || devices_.forceCommPortOn;
         if (CommPortOn) CommDevice1.Open();
     });
     Step([this] {
@@ -178,7 +178,7 @@ void TForm1::FormCreate() {
     Step([this] { suiForm1.setText(suiForm1.text() + " " + kVersionText); });
 }
 
-int TForm1::LineCountSetting(int slot, const char* key) {
+int TForm1::LineCountSetting(Slot slot, const char* key) {
     std::string problem;
     try {
         const int n = platform::strToInt(SettingValues[slot]);
@@ -232,8 +232,8 @@ void TForm1::SaveSettings() {
     const std::string today = platform::formatDate(loop_.now());
     // The machine letter and the date are refreshed as their lines are reached; the date
     // never resets the serial number here, so a run past midnight keeps counting.
-    SettingValues[MechinName] = Edit49.text();
-    if (SettingValues[Date] != today) SettingValues[Date] = today;
+    SettingValues[Slot::MechinName] = Edit49.text();
+    if (SettingValues[Slot::Date] != today) SettingValues[Slot::Date] = today;
     for (const auto& line : settingsFileLines(SettingValues)) {
         Memo1.add(line);
         Memo2.add(line);

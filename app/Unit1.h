@@ -190,7 +190,7 @@ private:
     void Step(const platform::Task& step);
     // A count setting that must be a whole number from 1 to 30; anything else is shown
     // and gives 30, written back into its slot.
-    int LineCountSetting(int slot, const char* key);
+    int LineCountSetting(Slot slot, const char* key);
     void CreateRangeEdits();
 
     platform::EventLoop& loop_;

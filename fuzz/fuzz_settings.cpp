@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Slots values = r.values;
     (void)validateSerialSettings(values);
     applyDailyReset(values, "20261211", r.fromFile);
-    (void)commPortEnabled(values[CommPort]);
+    (void)commPortEnabled(values[Slot::CommPort]);
     // What a save writes reads back to the same values.
     const auto lines = settingsFileLines(values);
     if (lines.size() != std::size_t(kFileLineCount)) __builtin_trap();

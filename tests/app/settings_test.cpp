@@ -8,6 +8,7 @@
 
 #include "AppFixture.h"
 #include "app/Settings.h"
+#include "platform/UniqueFd.h"
 
 using namespace tc;
 using namespace tc::app;
@@ -21,10 +22,14 @@ std::string defaultFileText(const std::string& date) {
     return joinLines(defaultFileLines(date));
 }
 
-// The default file with one value line changed (by its position from 1).
-std::string withLine(int position, const std::string& text, const std::string& date = kToday) {
+std::string& lineOf(std::vector<std::string>& lines, Slot slot) {
+    return lines[linePosition(slot) - 1];
+}
+
+// The default file with the line of one value changed.
+std::string withLine(Slot slot, const std::string& text, const std::string& date = kToday) {
     auto lines = defaultFileLines(date);
-    lines[position - 1] = text;
+    lineOf(lines, slot) = text;
     return joinLines(lines);
 }
 
@@ -66,11 +71,60 @@ TEST(SettingsText, DefaultFileIsTwentyTwoCrLfLines) {
     EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
 }
 
+// The layout every station's file has: the tests above and below find lines through
+// linePosition, so this is where the positions themselves are held to account.
+TEST(SettingsText, LayoutOfTheFile) {
+    const std::vector<std::string> expected = {
+        "PORT NO : 1",
+        "## BAUD RATE:9600;19200;38400;57600;115200",
+        "BAUD RATE : 9600",
+        "BYTESIZE : 8",
+        "## PARITY:NO;EVENT;MARK;ODD;SPACE;",
+        "PARITY : NO",
+        "## STOPBITS:1;1.5;2;",
+        "STOPBITS : 1",
+        "PP_X : 100",
+        "PP_Y : 100",
+        "BM : 5",
+        "Printer Type : DATAMATRIX",
+        "######################",
+        "Serial Number : 0001",
+        "Customer : KORVAN",
+        "Model : KORVAN",
+        "Row Number : 30",
+        "Column Number : 30",
+        "Comm Port : OFF",
+        "Mechin Name : A",
+        "Date : 20261210",
+        "Open Times : 0",
+    };
+    EXPECT_EQ(defaultFileLines(kToday), expected);
+    for (int position = 0; position <= kFileLineCount + 1; ++position)
+        EXPECT_EQ(isCommentLine(position),
+                  position == 2 || position == 5 || position == 7 || position == 13)
+            << position;
+    EXPECT_EQ(linePosition(Slot::PortNo), 1);
+    EXPECT_EQ(linePosition(Slot::BaudRate), 3);
+    EXPECT_EQ(linePosition(Slot::SerialNumber), 14);
+    EXPECT_EQ(linePosition(Slot::OpenTimes), 22);
+}
+
+// Whatever the values, the lines a save writes read back to the same values.
+TEST(SettingsText, WhatASaveWritesReadsBack) {
+    Slots values;
+    for (int i = 0; i < kSlotCount; ++i) values[Slot(i)] = " value " + std::to_string(i);
+    const auto lines = settingsFileLines(values);
+    ASSERT_EQ(lines.size(), std::size_t(kFileLineCount));
+    for (int i = 0; i < kSlotCount; ++i)
+        EXPECT_EQ(extractValue(lines[linePosition(Slot(i)) - 1]), values[Slot(i)]) << i;
+    EXPECT_EQ(readSettings(joinLines(lines), kToday).values, values);
+}
+
 // Start-up over a table of files: the slots it gives and the lines Memo1 shows.
 struct FileCase {
     const char* name;
     std::optional<std::string> file;
-    std::vector<std::pair<int, std::string>> slots;
+    std::vector<std::pair<Slot, std::string>> slots;
     std::vector<std::string> logLines;  // must be in Memo1
     bool defaultWritten;
     int errors = 0;
@@ -87,7 +141,7 @@ TEST_P(SettingsStartUp, GivesTheSlotsAndLogLines) {
     if (c.file) tc::testing::writeAll(settingsPath(), *c.file);
     auto& f = start();
     for (const auto& [slot, value] : c.slots)
-        EXPECT_EQ(f.SettingValues[slot], value) << c.name << " slot " << slot;
+        EXPECT_EQ(f.SettingValues[slot], value) << c.name << " slot " << slotIndex(slot);
     for (const auto& l : c.logLines)
         EXPECT_TRUE(contains(f.Memo1.lines(), l)) << c.name << ": " << l;
     if (c.defaultWritten) {
@@ -100,7 +154,9 @@ TEST_P(SettingsStartUp, GivesTheSlotsAndLogLines) {
 
 std::string movedComment() {
     auto lines = defaultFileLines(kToday);
-    lines.erase(lines.begin() + 1);  // comment line 2
+    int firstComment = 1;
+    while (!isCommentLine(firstComment)) ++firstComment;
+    lines.erase(lines.begin() + (firstComment - 1));
     lines.push_back("extra : x");
     return joinLines(lines);
 }
@@ -116,94 +172,105 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FileCase{"missing",
                  std::nullopt,
-                 {{Customer, "QMV"},
-                  {Model, "olmerT5"},
-                  {Date, kToday},
-                  {OpenTimes, "1"},
-                  {SerialNumberValue, "0001"}},
+                 {{Slot::Customer, "QMV"},
+                  {Slot::Model, "olmerT5"},
+                  {Slot::Date, kToday},
+                  {Slot::OpenTimes, "1"},
+                  {Slot::SerialNumber, "0001"}},
                  {"Customer : KORVAN", "Open Times : 0"},
                  true},
-        FileCase{"21 lines", shortFile(), {{Customer, "QMV"}, {OpenTimes, "1"}}, {}, true},
+        FileCase{
+            "21 lines", shortFile(), {{Slot::Customer, "QMV"}, {Slot::OpenTimes, "1"}}, {}, true},
         // Every value after the gap lands one slot early: the counts and the start count
         // read texts that are not numbers.
         FileCase{"comment deleted",
                  movedComment(),
-                 {{BaudRate, "9600"}, {ByteSize, "8"}, {ColumnNumber, "30"}},
+                 {{Slot::BaudRate, "9600"}, {Slot::ByteSize, "8"}, {Slot::ColumnNumber, "30"}},
                  {"Waring---Baud Rate Set Default : 9600---", "---Parity Set Default : NO---",
                   "---Column Number Set Default : 30---", "---Open Times Set Default : 0---",
                   "extra : x"},
                  false,
                  2},
         FileCase{"baud 4800",
-                 withLine(3, "BAUD RATE : 4800"),
-                 {{BaudRate, "9600"}},
+                 withLine(Slot::BaudRate, "BAUD RATE : 4800"),
+                 {{Slot::BaudRate, "9600"}},
                  {"Waring---Baud Rate Set Default : 9600---"},
                  false},
-        FileCase{
-            "baud 115200", withLine(3, "BAUD RATE : 115200"), {{BaudRate, "115200"}}, {}, false},
+        FileCase{"baud 115200",
+                 withLine(Slot::BaudRate, "BAUD RATE : 115200"),
+                 {{Slot::BaudRate, "115200"}},
+                 {},
+                 false},
         FileCase{"parity EVEN",
-                 withLine(6, "PARITY : EVEN"),
-                 {{ParityValue, "NO"}},
+                 withLine(Slot::Parity, "PARITY : EVEN"),
+                 {{Slot::Parity, "NO"}},
                  {"---Parity Set Default : NO---"},
                  false},
-        FileCase{"bytesize 5", withLine(4, "BYTESIZE : 5"), {{ByteSize, "8"}}, {}, false},
+        FileCase{"bytesize 5",
+                 withLine(Slot::ByteSize, "BYTESIZE : 5"),
+                 {{Slot::ByteSize, "8"}},
+                 {},
+                 false},
         FileCase{"stopbits 3",
-                 withLine(8, "STOPBITS : 3"),
-                 {{StopBitsValue, "1"}},
+                 withLine(Slot::StopBits, "STOPBITS : 3"),
+                 {{Slot::StopBits, "1"}},
                  {"---StopBits Set Default : 1---"},
                  false},
         FileCase{"yesterday",
-                 withLine(14, "Serial Number : 0042", "20261209"),
-                 {{SerialNumberValue, "0001"}, {Date, kToday}},
+                 withLine(Slot::SerialNumber, "Serial Number : 0042", "20261209"),
+                 {{Slot::SerialNumber, "0001"}, {Slot::Date, kToday}},
                  {},
                  false},
         FileCase{"today",
-                 withLine(14, "Serial Number : 0042"),
-                 {{SerialNumberValue, "0042"}},
+                 withLine(Slot::SerialNumber, "Serial Number : 0042"),
+                 {{Slot::SerialNumber, "0042"}},
                  {},
                  false},
         FileCase{"row count not a number",
-                 withLine(17, "Row Number : x1"),
-                 {{RowNumber, "30"}},
+                 withLine(Slot::RowNumber, "Row Number : x1"),
+                 {{Slot::RowNumber, "30"}},
                  {"---Row Number Set Default : 30---"},
                  false,
                  1},
         FileCase{"column count 31",
-                 withLine(18, "Column Number : 31"),
-                 {{ColumnNumber, "30"}},
+                 withLine(Slot::ColumnNumber, "Column Number : 31"),
+                 {{Slot::ColumnNumber, "30"}},
                  {"---Column Number Set Default : 30---"},
                  false,
                  1},
         FileCase{"port not a number",
-                 withLine(1, "PORT NO : COM1"),
-                 {{PortNo, "1"}},
+                 withLine(Slot::PortNo, "PORT NO : COM1"),
+                 {{Slot::PortNo, "1"}},
                  {"---PORT NO Set Default : 1---"},
                  false,
                  1},
         FileCase{"colon inside a value",
-                 withLine(15, "Customer : AB:CD"),
-                 {{Customer, "AB:D"}},
+                 withLine(Slot::Customer, "Customer : AB:CD"),
+                 {{Slot::Customer, "AB:D"}},
                  {},
                  false},
         FileCase{"open times garbage",
-                 withLine(22, "Open Times : many"),
-                 {{OpenTimes, "1"}},
+                 withLine(Slot::OpenTimes, "Open Times : many"),
+                 {{Slot::OpenTimes, "1"}},
                  {"---Open Times Set Default : 0---"},
                  false,
                  1},
         FileCase{"open times one below the largest",
-                 withLine(22, "Open Times : 2147483646"),
-                 {{OpenTimes, "2147483647"}},
+                 withLine(Slot::OpenTimes, "Open Times : 2147483646"),
+                 {{Slot::OpenTimes, "2147483647"}},
                  {},
                  false},
         // The largest count stays: it neither turns negative nor starts again.
         FileCase{"open times at the largest",
-                 withLine(22, "Open Times : 2147483647"),
-                 {{OpenTimes, "2147483647"}},
+                 withLine(Slot::OpenTimes, "Open Times : 2147483647"),
+                 {{Slot::OpenTimes, "2147483647"}},
                  {"---Open Times Kept At : 2147483647---"},
                  false},
-        FileCase{
-            "open times negative", withLine(22, "Open Times : -1"), {{OpenTimes, "0"}}, {}, false}),
+        FileCase{"open times negative",
+                 withLine(Slot::OpenTimes, "Open Times : -1"),
+                 {{Slot::OpenTimes, "0"}},
+                 {},
+                 false}),
     [](const auto& info) {
         std::string n = info.param.name;
         std::replace_if(
@@ -219,18 +286,18 @@ TEST_F(AppFixture, CommPortOnlyForExactSpellings) {
                              {"ON ", false},
                              {"OFF", false}})
         EXPECT_EQ(commPortEnabled(value), on) << '"' << value << '"';
-    tc::testing::writeAll(settingsPath(), withLine(19, "Comm Port : On"));
+    tc::testing::writeAll(settingsPath(), withLine(Slot::CommPort, "Comm Port : On"));
     EXPECT_TRUE(start().CommPortOn);
     EXPECT_TRUE(form->CommSettings.rtsCtsFlowControl);
 }
 
 TEST_F(AppFixture, SerialLineFromTheSettings) {
     auto lines = defaultFileLines(kToday);
-    lines[0] = "PORT NO : 3";
-    lines[2] = "BAUD RATE : 57600";
-    lines[3] = "BYTESIZE : 7";
-    lines[5] = "PARITY : MARK";
-    lines[7] = "STOPBITS : 1.5";
+    lineOf(lines, Slot::PortNo) = "PORT NO : 3";
+    lineOf(lines, Slot::BaudRate) = "BAUD RATE : 57600";
+    lineOf(lines, Slot::ByteSize) = "BYTESIZE : 7";
+    lineOf(lines, Slot::Parity) = "PARITY : MARK";
+    lineOf(lines, Slot::StopBits) = "STOPBITS : 1.5";
     tc::testing::writeAll(settingsPath(), joinLines(lines));
     const auto& s = start().CommSettings;
     EXPECT_EQ(s.port, 3);
@@ -241,9 +308,9 @@ TEST_F(AppFixture, SerialLineFromTheSettings) {
 }
 
 TEST_F(AppFixture, OpenTimesCountsInMemoryOnly) {
-    tc::testing::writeAll(settingsPath(), withLine(22, "Open Times : 7"));
-    EXPECT_EQ(start().SettingValues[OpenTimes], "8");
-    EXPECT_EQ(tc::testing::readAll(settingsPath()), withLine(22, "Open Times : 7"));
+    tc::testing::writeAll(settingsPath(), withLine(Slot::OpenTimes, "Open Times : 7"));
+    EXPECT_EQ(start().SettingValues[Slot::OpenTimes], "8");
+    EXPECT_EQ(tc::testing::readAll(settingsPath()), withLine(Slot::OpenTimes, "Open Times : 7"));
 }
 
 TEST_F(AppFixture, SaveWritesTheCurrentValuesAsTwentyTwoLines) {
@@ -253,25 +320,26 @@ TEST_F(AppFixture, SaveWritesTheCurrentValuesAsTwentyTwoLines) {
 
     f.SaveSettings();
     auto expected = defaultFileLines("20261211");
-    expected[14] = "Customer : QMV";
-    expected[15] = "Model : olmerT5";
-    expected[19] = "Mechin Name : B";
-    expected[21] = "Open Times : 1";
+    lineOf(expected, Slot::Customer) = "Customer : QMV";
+    lineOf(expected, Slot::Model) = "Model : olmerT5";
+    lineOf(expected, Slot::MechinName) = "Mechin Name : B";
+    lineOf(expected, Slot::OpenTimes) = "Open Times : 1";
     EXPECT_EQ(tc::testing::readAll(settingsPath()), joinLines(expected));
-    EXPECT_EQ(f.SettingValues[SerialNumberValue], "0001");
+    EXPECT_EQ(f.SettingValues[Slot::SerialNumber], "0001");
     EXPECT_EQ(f.Memo2.lines().size(), 22u);
     EXPECT_EQ(f.Memo1.lines().back(), "Open Times : 1");
 }
 
 TEST_F(AppFixture, SaveReplacesTheFileInsteadOfOverwritingIt) {
-    tc::testing::writeAll(settingsPath(), withLine(14, "Serial Number : 0042"));
+    tc::testing::writeAll(settingsPath(), withLine(Slot::SerialNumber, "Serial Number : 0042"));
     auto& f = start();
     // A second name for the old file keeps seeing the old bytes only if the save wrote a
     // new file and renamed it over, never truncating the one in place.
     std::filesystem::create_hard_link(settingsPath(), dir / "old.ini");
-    f.SerialNumber = f.SettingValues[SerialNumberValue] = "0043";
+    f.SerialNumber = f.SettingValues[Slot::SerialNumber] = "0043";
     f.SaveSettings();
-    EXPECT_EQ(tc::testing::readAll(dir / "old.ini"), withLine(14, "Serial Number : 0042"));
+    EXPECT_EQ(tc::testing::readAll(dir / "old.ini"),
+              withLine(Slot::SerialNumber, "Serial Number : 0042"));
     EXPECT_NE(tc::testing::readAll(settingsPath()).find("Serial Number : 0043\r\n"),
               std::string::npos);
 }
@@ -289,7 +357,7 @@ TEST_F(AppFixture, AnUnreadableFileIsReportedAndNotOverwritten) {
     auto& f = start();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_NE(errors[0].find("Cannot open file"), std::string::npos);
-    EXPECT_EQ(f.SettingValues[Customer], "QMV");
+    EXPECT_EQ(f.SettingValues[Slot::Customer], "QMV");
     EXPECT_TRUE(std::filesystem::is_directory(settingsPath()));
     EXPECT_EQ(f.RowCount, 30);
 }
@@ -315,12 +383,14 @@ TEST_F(AppFixture, ReadsFromTheCurrentFolderAndWritesToTheProgramFolder) {
     EXPECT_EQ(tc::testing::readAll(program / "Start_Up.ini"), defaultFileText(kToday));
 
     form = nullptr;
-    tc::testing::writeAll(current / "Start_Up.ini", withLine(14, "Serial Number : 0042"));
+    tc::testing::writeAll(current / "Start_Up.ini",
+                          withLine(Slot::SerialNumber, "Serial Number : 0042"));
     form = std::make_unique<app::TForm1>(loop, hid, app::AppPaths{current, program});
     form->FormCreate();
     EXPECT_EQ(form->SerialNumber, "0042");
     form->SaveSettings();
-    EXPECT_EQ(tc::testing::readAll(current / "Start_Up.ini"), withLine(14, "Serial Number : 0042"));
+    EXPECT_EQ(tc::testing::readAll(current / "Start_Up.ini"),
+              withLine(Slot::SerialNumber, "Serial Number : 0042"));
     EXPECT_NE(tc::testing::readAll(program / "Start_Up.ini").find("Serial Number : 0042\r\n"),
               std::string::npos);
 }
@@ -351,8 +421,8 @@ TEST_P(SettingsObstacle, IsReportedAndLeftAloneAndTheDefaultsApply) {
         << errors[0];
     EXPECT_NE(errors[0].find(o.reason), std::string::npos) << errors[0];
     EXPECT_EQ(std::filesystem::symlink_status(settingsPath()).type(), o.type);
-    EXPECT_EQ(f.SettingValues[Customer], "QMV");
-    EXPECT_EQ(f.SettingValues[OpenTimes], "1");
+    EXPECT_EQ(f.SettingValues[Slot::Customer], "QMV");
+    EXPECT_EQ(f.SettingValues[Slot::OpenTimes], "1");
     EXPECT_TRUE(contains(f.Memo1.lines(), "Customer : KORVAN"));
     EXPECT_EQ(f.suiForm1.text(), "Duved Adevavevuvo VA V_20091222_SP_6");  // start-up went on
     // Nothing new beside it either.
@@ -407,12 +477,13 @@ TEST_F(AppFixture, StartRemovesOnlyTheTemporariesOfKilledSaves) {
     std::filesystem::create_symlink("Start_Up.ini", program / ".Start_Up.ini.8.tmp");
     // A save that is writing right now holds its temporary.
     tc::testing::writeAll(program / ".Start_Up.ini.9.tmp", "x");
-    const int held = ::open((program / ".Start_Up.ini.9.tmp").c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    platform::UniqueFd held{
+        ::open((program / ".Start_Up.ini.9.tmp").c_str(), O_RDONLY | O_CLOEXEC)};
+    ASSERT_EQ(::flock(held.get(), LOCK_EX), 0);
 
     form = std::make_unique<app::TForm1>(loop, hid, app::AppPaths{current, program});
     form->FormCreate();
-    ::close(held);
+    held.reset();
     for (const auto& e : entries) {
         EXPECT_EQ(std::filesystem::exists(program / e.name), !e.stale) << e.name;
         EXPECT_TRUE(std::filesystem::exists(current / e.name)) << e.name;
