@@ -49,11 +49,8 @@ public:
 
     // A renderer learns of controls created after it was built (the line boxes).
     // Returns a number for removeControlAddedHandler, for an observer that goes first.
-    int onControlAdded(std::function<void(Control&)> f) {
-        addedHandlers_.emplace(++lastHandler_, std::move(f));
-        return lastHandler_;
-    }
-    void removeControlAddedHandler(int id) { addedHandlers_.erase(id); }
+    int onControlAdded(std::function<void(Control&)> f);
+    void removeControlAddedHandler(int id);
 
 private:
     std::vector<std::unique_ptr<Control>> controls_;
