@@ -1,6 +1,8 @@
 #include "device/HidCtrl.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <exception>
 #include <set>
 #include <stdexcept>
@@ -15,17 +17,6 @@ namespace {
 std::atomic<int> controllers{0};
 }
 
-struct HidDevice::Reader {
-    std::thread thread;
-    std::atomic<bool> stop{false};
-    std::atomic<bool> ended{false};      // it has left its loop, for whatever reason
-    std::atomic<bool> unplugged{false};  // it left because the interface seemed gone
-    std::mutex m;
-    std::condition_variable cv;
-    bool finished = false;  // under m
-    bool handover = false;  // under m: a hand-over is (about to be) queued
-};
-
 HidDevice::HidDevice(HidCtrl& ctrl, HidInterfaceInfo info, bool readWrite, std::uint64_t serial)
     : ctrl_(ctrl), info_(std::move(info)), readWrite_(readWrite), serial_(serial) {}
 
@@ -38,189 +29,129 @@ bool HidDevice::ensureOpen() {
     return conn_ != nullptr;
 }
 
+bool HidDevice::usable() {
+    // The capabilities need the read/write handle, as on the platform the contract comes
+    // from; an identification-only interface therefore matches nothing.
+    return IsAccessible() && readWrite_ && ensureOpen() && conn_->readWrite();
+}
+
 bool HidDevice::IsReading() const {
-    return (reader_ && !reader_->ended) || pushing_;
+    return read_ == ReadState::Pushed || (reader_ && reader_->running());
 }
 
 void HidDevice::closeHandles() {
-    if (reader_ || pushing_) return;  // the reader owns the handle until it has been stopped
+    // The reader reads through the handle until it has been stopped.
+    if (read_ != ReadState::Off) return;
     conn_.reset();
 }
 
 HidCaps HidDevice::GetCaps() {
-    // The capabilities need the read/write handle, as on the platform the contract comes
-    // from; an identification-only interface therefore matches nothing.
-    if (!IsAccessible() || !readWrite_ || !ensureOpen() || !conn_->readWrite()) return {};
+    ctrl_.loop_.assertMainThread("HidDevice::GetCaps");
+    if (!usable()) return {};
     return info_.caps;
 }
 
 std::vector<HidCaps> HidDevice::GetCollectionCaps() {
-    if (!IsAccessible() || !readWrite_ || !ensureOpen() || !conn_->readWrite()) return {};
+    ctrl_.loop_.assertMainThread("HidDevice::GetCollectionCaps");
+    if (!usable()) return {};
     if (info_.collections.empty()) return {info_.caps};
     return info_.collections;
 }
 
+bool HidDevice::sent(platform::hid::SendResult result) {
+    lastError_ = result.error;
+    return result.ok();
+}
+
 bool HidDevice::SetFeature(std::span<const std::uint8_t> report) {
-    if (!IsAccessible() || !readWrite_ || !ensureOpen() || !conn_->readWrite()) return false;
-    return conn_->setFeature(report);
+    ctrl_.loop_.assertMainThread("HidDevice::SetFeature");
+    if (!usable()) return sent({pluggedIn_ ? EBADF : ENODEV});
+    return sent(conn_->setFeature(report));
 }
 
 bool HidDevice::WriteFile(std::span<const std::uint8_t> report, std::size_t& written) {
+    ctrl_.loop_.assertMainThread("HidDevice::WriteFile");
     written = 0;
-    if (!IsAccessible() || !readWrite_ || !ensureOpen() || !conn_->readWrite()) return false;
-    if (!conn_->write(report)) return false;
+    if (!usable()) return sent({pluggedIn_ ? EBADF : ENODEV});
+    if (!sent(conn_->write(report))) return false;
     written = report.size();
     return true;
 }
 
 void HidDevice::startReading(platform::Millis delay) {
-    if (pushing_ || stopping_) return;
-    if (reader_) {
-        if (!reader_->ended) return;  // reading already
+    if (read_ == ReadState::Pushed || stopping()) return;
+    if (read_ == ReadState::Threaded) {
+        if (reader_->running()) return;  // reading already
         // A reader that has left its loop is joined before another one starts.
         stopReading();
-        if (reader_ || !checkedOut_ || checkInRequested_) return;
+        if (read_ != ReadState::Off || !checkedOut_) return;
     }
     if (!readWrite_ || !ctrl_.onData_ || !pluggedIn_ || !ensureOpen() || !conn_->readWrite())
         return;
+    HidCtrl* ctrl = &ctrl_;
     if (conn_->pushesReports()) {
-        pushing_ = true;
-        std::weak_ptr<char> alive = ctrl_.alive_;
-        conn_->startReports([this, alive](std::span<const std::uint8_t> report) {
-            if (alive.lock()) ctrl_.deliver(*this, report);
-        });
+        read_ = ReadState::Pushed;
+        conn_->startReports(
+            [this, ctrl](std::span<const std::uint8_t> report) { ctrl->deliver(*this, report); });
         return;
     }
     const std::size_t length = info_.caps.inputReportByteLength;
     if (length == 0) return;  // the interface declares no input report
-    reader_ = std::make_unique<Reader>();
-    Reader& r = *reader_;
-    r.thread = std::thread([this, &r, length, delay] { readLoop(r, length, delay); });
-}
-
-void HidDevice::readLoop(Reader& r, std::size_t length, platform::Millis delay) {
-    HidConnection& conn = *conn_;
-    platform::EventLoop& loop = ctrl_.loop_;
-    std::weak_ptr<char> alive = ctrl_.alive_;
-    HidCtrl* ctrl = &ctrl_;
-    std::vector<std::uint8_t> buffer(length);
-    const platform::Millis slice = ctrl_.DevThreadSleepTime;
-    if (delay.count() > 0) {
-        std::unique_lock l(r.m);
-        r.cv.wait_for(l, delay, [&] { return r.stop.load(); });
-    }
-    while (!r.stop) {
-        std::fill(buffer.begin(), buffer.end(), 0);
-        const ReadResult res = conn.read(buffer, slice);
-        // A report that has been read is handed over even when a stop came meanwhile:
-        // the check-in runs it while it waits, so nothing read is lost.
-        if (res.status == ReadResult::Status::Data) {
-            if (res.size == 0) continue;  // a read of nothing delivers nothing
-            {
-                std::lock_guard l(r.m);
-                r.handover = true;
-            }
-            r.cv.notify_all();
-            const std::span<const std::uint8_t> report(buffer.data(), res.size);
-            // The reader waits until the handler has returned: reports reach the main
-            // thread in arrival order, one at a time, and the buffer stays valid.
-            loop.invokeAndWait([this, ctrl, alive, report] {
-                if (alive.lock()) ctrl->deliver(*this, report);
-            });
-        } else if (res.status == ReadResult::Status::Timeout) {
-            continue;
-        } else if (res.status == ReadResult::Status::Unplugged) {
-            // The node has gone: a scan tells the owner, or, when it finds the node still
-            // there, starts another reader. The posted task checks that the controller
-            // still exists when it runs.
-            r.unplugged = true;
-            loop.post([ctrl, alive] {
-                if (alive.lock()) ctrl->requestScan();
-            });
-            break;
-        } else if (res.status == ReadResult::Status::Cancelled) {
-            break;
-        } else {
-            // A read that cannot be issued: nobody listens for the error; try again after
-            // a slice rather than spin.
-            std::unique_lock l(r.m);
-            r.cv.wait_for(l, slice, [&] { return r.stop.load(); });
-        }
-    }
-    r.ended = true;
-    {
-        std::lock_guard l(r.m);
-        r.finished = true;
-    }
-    r.cv.notify_all();
+    reader_ = std::make_unique<HidReadThread>(ctrl_.loop_, ctrl_.scope_, *conn_);
+    read_ = ReadState::Threaded;
+    // The node has gone when the reader says so: a scan tells the owner, or, when it finds
+    // the node still there, starts another reader.
+    reader_->start(
+        length, ctrl_.DevThreadSleepTime, delay,
+        [this, ctrl](std::span<const std::uint8_t> report) { ctrl->deliver(*this, report); },
+        [ctrl] { ctrl->requestScan(); });
 }
 
 void HidDevice::stopReading() {
-    if (pushing_) {
-        pushing_ = false;
+    if (read_ == ReadState::Pushed) {
+        read_ = ReadState::Off;
         if (conn_) conn_->stopReports();
         return;
     }
-    if (!reader_ || stopping_) return;
-    Reader& r = *reader_;
-    {
-        std::lock_guard l(r.m);
-        r.stop = true;
-    }
-    r.cv.notify_all();
-    if (conn_) conn_->cancelRead();
-    const bool ownHandOver = std::find(ctrl_.delivering_.begin(), ctrl_.delivering_.end(),
-                                       serial_) != ctrl_.delivering_.end();
-    if (ownHandOver) {
+    if (read_ != ReadState::Threaded) return;  // not read, or being stopped already
+    reader_->stop();
+    if (ctrl_.delivering(*this)) {
         // Called from inside this device's own hand-over: its reader is waiting for us to
         // return, so it cannot be joined here. It is joined once the hand-over is over.
-        ctrl_.retired_.emplace_back(std::move(reader_), std::move(conn_));
-        std::weak_ptr<char> alive = ctrl_.alive_;
-        HidCtrl* ctrl = &ctrl_;
-        ctrl_.loop_.post([ctrl, alive] {
-            if (alive.lock()) ctrl->reapRetired();
-        });
+        read_ = ReadState::Off;
+        ctrl_.retire({std::move(conn_), std::move(reader_)});
         return;
     }
-    // Keep running the hand-overs the reader queues while we wait for it, or a reader
-    // blocked in one and a main thread waiting for the reader would wait for each other.
-    stopping_ = true;
-    for (;;) {
-        ctrl_.loop_.runQueuedWork();
-        std::unique_lock l(r.m);
-        if (r.finished) break;
-        r.cv.wait_for(l, platform::Millis(2), [&] { return r.finished || r.handover; });
-        r.handover = false;
-        if (r.finished) break;
-    }
-    r.thread.join();
+    read_ = ReadState::Stopping;
+    reader_->join();
+    const bool checkedIn = read_ == ReadState::StoppingCheckedIn;
     reader_.reset();
     // A cancelled connection answers every later read with Cancelled: the next reader
     // opens the interface afresh.
     conn_.reset();
-    stopping_ = false;
+    read_ = ReadState::Off;
+    if (checkedIn) checkedOut_ = false;  // its owner let it go while the reader was joined
 }
 
 bool HidDevice::readerSawUnplug() const {
-    return reader_ && reader_->unplugged;
+    return reader_ && reader_->state() == HidReadThread::State::Unplugged;
 }
 
 HidCtrl::HidCtrl(platform::EventLoop& loop, platform::hid::HidBackend& backend)
     : loop_(loop), backend_(backend) {
+    loop_.assertMainThread("HidCtrl::HidCtrl");
     if (controllers.fetch_add(1) != 0) {
         controllers.fetch_sub(1);
         throw std::runtime_error("Only one TJvHidDeviceController allowed per program");
     }
-    std::weak_ptr<char> alive = alive_;
     // Hot-plug watching starts before the first scan so that nothing plugged in between
-    // is missed.
-    backend_.setChangeHandler([this, alive] {
-        if (alive.lock()) requestScan();
-    });
+    // is missed. The destructor takes the handler back.
+    backend_.setChangeHandler([this] { requestScan(); });
     requestScan();
 }
 
 HidCtrl::~HidCtrl() {
+    loop_.assertMainThread("HidCtrl::~HidCtrl");
     closing_ = true;  // hand-overs still queued are dropped from here on
     for (std::size_t i = devices_.size(); i-- > 0;) {
         if (i < devices_.size() && devices_[i]->checkedOut_ && devices_[i]->pluggedIn_)
@@ -230,11 +161,12 @@ HidCtrl::~HidCtrl() {
     devices_.clear();
     reapRetired();
     backend_.setChangeHandler({});
-    alive_.reset();
+    scope_.close();
     controllers.fetch_sub(1);
 }
 
 void HidCtrl::setOnDeviceData(DataHandler h) {
+    loop_.assertMainThread("HidCtrl::setOnDeviceData");
     onData_ = std::move(h);
     for (std::size_t i = 0; i < devices_.size(); ++i) {
         HidDevice& d = *devices_[i];
@@ -266,15 +198,14 @@ void HidCtrl::erase(HidDevice* d) {
 void HidCtrl::requestScan() {
     if (scanPosted_ || closing_) return;
     scanPosted_ = true;
-    std::weak_ptr<char> alive = alive_;
-    loop_.post([this, alive] {
-        if (!alive.lock()) return;
+    scope_.post([this] {
         scanPosted_ = false;
         DeviceChange();
     });
 }
 
 void HidCtrl::DeviceChange() {
+    loop_.assertMainThread("HidCtrl::DeviceChange");
     // A scan can be asked for from inside one (a check-in keeps the queue running while
     // it waits for a reader); it then runs again after the current one instead of nesting.
     if (scanning_) {
@@ -344,17 +275,14 @@ void HidCtrl::scanOnce() {
 
 void HidCtrl::restartReader(std::uint64_t serial) {
     HidDevice* d = findSerial(serial);
-    if (!d || d->stopping_ || closing_) return;
+    if (!d || d->stopping() || closing_) return;
     d->stopReading();
     if (!(d = findSerial(serial))) return;
-    if (d->checkInRequested_) {  // its owner let it go while the reader was joined
-        d->checkInRequested_ = false;
-        d->checkedOut_ = false;
-        d->closeHandles();
-        return;
-    }
     // After a slice, so an interface that keeps failing costs a scan per slice, not a spin.
-    if (d->pluggedIn_ && d->checkedOut_) d->startReading(DevThreadSleepTime);
+    if (d->pluggedIn_ && d->checkedOut_)
+        d->startReading(DevThreadSleepTime);
+    else
+        d->closeHandles();
 }
 
 void HidCtrl::doUnplug(HidDevice& d) {
@@ -362,10 +290,6 @@ void HidCtrl::doUnplug(HidDevice& d) {
     d.pluggedIn_ = false;
     d.stopReading();
     if (!findSerial(serial)) return;
-    if (d.checkInRequested_) {  // its owner let it go while the reader was stopping
-        d.checkInRequested_ = false;
-        d.checkedOut_ = false;
-    }
     d.closeHandles();
     if (d.unplugNotified_) return;
     d.unplugNotified_ = true;
@@ -373,6 +297,7 @@ void HidCtrl::doUnplug(HidDevice& d) {
 }
 
 void HidCtrl::Enumerate() {
+    loop_.assertMainThread("HidCtrl::Enumerate");
     for (std::size_t i = 0; i < devices_.size(); ++i) {
         HidDevice* d = devices_[i].get();
         if (!d->pluggedIn_) continue;
@@ -395,6 +320,7 @@ void HidCtrl::Enumerate() {
 }
 
 bool HidCtrl::CheckOutByIndex(HidDevice*& device, int index) {
+    loop_.assertMainThread("HidCtrl::CheckOutByIndex");
     device = nullptr;
     HidDevice* d = Device(index);
     if (!d || d->checkedOut_) return false;
@@ -405,29 +331,28 @@ bool HidCtrl::CheckOutByIndex(HidDevice*& device, int index) {
 }
 
 void HidCtrl::CheckIn(HidDevice*& device) {
+    loop_.assertMainThread("HidCtrl::CheckIn");
     HidDevice* d = device;
     if (!d) return;
-    if (d->checkingIn_ || d->stopping_) {
+    if (d->stopping()) {
         // Asked from a hand-over that runs while this device's reader is being stopped:
         // the operation that stops it finishes the check-in.
-        d->checkInRequested_ = true;
+        d->read_ = HidDevice::ReadState::StoppingCheckedIn;
         device = nullptr;
         return;
     }
-    d->checkingIn_ = true;
     const std::uint64_t serial = d->serial_;
+    // The owner's pointer stays set while the reader is joined: a report handed over
+    // meanwhile still reaches it.
     d->stopReading();
-    d = findSerial(serial);
-    if (d) {
-        d->checkingIn_ = false;
-        d->checkInRequested_ = false;
-        d->closeHandles();
-        if (d->pluggedIn_)
-            d->checkedOut_ = false;
-        else
-            erase(d);
-    }
     device = nullptr;
+    d = findSerial(serial);
+    if (!d) return;
+    d->closeHandles();
+    if (d->pluggedIn_)
+        d->checkedOut_ = false;
+    else
+        erase(d);
 }
 
 void HidCtrl::deliver(HidDevice& d, std::span<const std::uint8_t> report) {
@@ -452,21 +377,22 @@ void HidCtrl::deliver(HidDevice& d, std::span<const std::uint8_t> report) {
     delivering_.pop_back();
 }
 
+bool HidCtrl::delivering(const HidDevice& d) const {
+    return std::find(delivering_.begin(), delivering_.end(), d.serial_) != delivering_.end();
+}
+
+void HidCtrl::retire(Retired r) {
+    retired_.push_back(std::move(r));
+    scope_.post([this] { reapRetired(); });
+}
+
 void HidCtrl::reapRetired() {
-    for (auto& entry : retired_) {
-        auto& reader = entry.first;
-        auto& conn = entry.second;
-        if (conn) conn->cancelRead();
-        for (;;) {
-            loop_.runQueuedWork();
-            std::unique_lock l(reader->m);
-            if (reader->finished) break;
-            reader->cv.wait_for(l, platform::Millis(2), [&] { return reader->finished; });
-            if (reader->finished) break;
-        }
-        reader->thread.join();
+    // A join runs queued work, which may retire another reader meanwhile.
+    while (!retired_.empty()) {
+        Retired r = std::move(retired_.back());
+        retired_.pop_back();
+        r.reader->join();
     }
-    retired_.clear();
 }
 
 }  // namespace tc::device

@@ -3,19 +3,21 @@
 // handed to the main thread one at a time, and hot-plug scans. All events run on the main
 // thread. The program has exactly one of these (TJvHidDeviceController in the window
 // layout's terms).
+//
+// Threads: every public call of HidCtrl and HidDevice, every event and both destructors
+// run on the main thread. The read threads (HidReadThread) only read their connection,
+// hand each report to the main thread and wait there until it has been handled, and post a
+// scan when their interface seems gone; nothing of the list is touched off the main thread.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <span>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "device/HidReadThread.h"
 #include "platform/EventLoop.h"
 #include "platform/hid/HidBackend.h"
 
@@ -53,23 +55,42 @@ public:
     // from would list them (one device per collection, where hidraw has one node for the
     // whole interface). Empty when GetCaps would be all zero.
     std::vector<HidCaps> GetCollectionCaps();
-    // Report ID first, length counting it. False when not accessible or refused.
+    // Report ID first, length counting it. False when not accessible or refused; then
+    // LastError says why.
     bool SetFeature(std::span<const std::uint8_t> report);
     bool WriteFile(std::span<const std::uint8_t> report, std::size_t& written);
+    // The errno of the last SetFeature or WriteFile that failed, 0 after one that
+    // succeeded: ENODEV once unplugged, EBADF while not accessible for reading and
+    // writing, else what the interface answered.
+    int LastError() const { return lastError_; }
 
 private:
     friend class HidCtrl;
-    struct Reader;
+
+    // How the device's reports come in. One read thread at most, and none while the
+    // backend pushes.
+    enum class ReadState : unsigned char {
+        Off,
+        Pushed,             // the backend pushes them on the main thread
+        Threaded,           // a read thread runs, or has left its loop on its own
+        Stopping,           // its read thread is being joined; queued work runs meanwhile
+        StoppingCheckedIn,  // ... and its owner checked the device in meanwhile
+    };
 
     HidDevice(HidCtrl& ctrl, platform::hid::HidInterfaceInfo info, bool readWrite,
               std::uint64_t serial);
     bool ensureOpen();
+    bool usable();  // accessible, read/write and open
     void closeHandles();
     // `delay`: how long a new reader waits before its first read.
     void startReading(platform::Millis delay = platform::Millis(0));
+    // Stops reading; a check-in that came while the reader was joined is completed here.
     void stopReading();
+    bool stopping() const {
+        return read_ == ReadState::Stopping || read_ == ReadState::StoppingCheckedIn;
+    }
     bool readerSawUnplug() const;
-    void readLoop(Reader& r, std::size_t length, platform::Millis delay);
+    bool sent(platform::hid::SendResult result);
 
     HidCtrl& ctrl_;
     platform::hid::HidInterfaceInfo info_;
@@ -79,12 +100,10 @@ private:
     bool checkedOut_ = false;
     bool enumerating_ = false;
     bool unplugNotified_ = false;
-    bool checkingIn_ = false;
-    bool stopping_ = false;          // its reader is being stopped
-    bool checkInRequested_ = false;  // a check-in came while it was
-    bool pushing_ = false;
+    ReadState read_ = ReadState::Off;
+    int lastError_ = 0;
     std::unique_ptr<platform::hid::HidConnection> conn_;
-    std::unique_ptr<Reader> reader_;
+    std::unique_ptr<HidReadThread> reader_;  // declared after conn_: it reads through it
 };
 
 class HidCtrl {
@@ -107,14 +126,26 @@ public:
     HidCtrl(const HidCtrl&) = delete;
     HidCtrl& operator=(const HidCtrl&) = delete;
 
-    void setOnEnumerate(EnumerateHandler h) { onEnumerate_ = std::move(h); }
-    void setOnDeviceChange(ChangeHandler h) { onChange_ = std::move(h); }
-    void setOnDeviceUnplug(UnplugHandler h) { onUnplug_ = std::move(h); }
+    void setOnEnumerate(EnumerateHandler h) {
+        loop_.assertMainThread("HidCtrl::setOnEnumerate");
+        onEnumerate_ = std::move(h);
+    }
+    void setOnDeviceChange(ChangeHandler h) {
+        loop_.assertMainThread("HidCtrl::setOnDeviceChange");
+        onChange_ = std::move(h);
+    }
+    void setOnDeviceUnplug(UnplugHandler h) {
+        loop_.assertMainThread("HidCtrl::setOnDeviceUnplug");
+        onUnplug_ = std::move(h);
+    }
     // Setting or clearing the data handler starts or stops reading of held devices.
     void setOnDeviceData(DataHandler h);
     // Where an exception that escapes the data handler is written; the read thread goes
     // on reading. Unset: the loop's error sink.
-    void setErrorLog(ErrorLog log) { errorLog_ = std::move(log); }
+    void setErrorLog(ErrorLog log) {
+        loop_.assertMainThread("HidCtrl::setErrorLog");
+        errorLog_ = std::move(log);
+    }
 
     // A scan (DeviceChange): find what is present now, unplug what has gone, append what
     // is new, then fire OnDeviceChange once if anything changed.
@@ -132,17 +163,29 @@ public:
 private:
     friend class HidDevice;
 
+    // A reader told to stop from inside its own hand-over, with the connection it reads;
+    // joined once that hand-over has returned.
+    struct Retired {
+        std::unique_ptr<platform::hid::HidConnection> connection;
+        std::unique_ptr<HidReadThread> reader;  // goes before its connection
+    };
+
     void requestScan();
     void scanOnce();
     void restartReader(std::uint64_t serial);
     void doUnplug(HidDevice& d);
     void deliver(HidDevice& d, std::span<const std::uint8_t> report);
+    bool delivering(const HidDevice& d) const;
+    void retire(Retired r);
     void reapRetired();
     HidDevice* findSerial(std::uint64_t serial) const;
     void erase(HidDevice* d);
 
     platform::EventLoop& loop_;
     platform::hid::HidBackend& backend_;
+    // Work the read threads and the controller itself queue; closed once every reader has
+    // been joined, so nothing queued reaches a destroyed controller.
+    platform::PostScope scope_{loop_};
     EnumerateHandler onEnumerate_;
     ChangeHandler onChange_;
     DataHandler onData_;
@@ -156,11 +199,7 @@ private:
     bool closing_ = false;
     // Devices whose report is being handled right now (nested hand-overs are possible).
     std::vector<std::uint64_t> delivering_;
-    // Readers told to stop from inside their own hand-over; joined once it has returned.
-    std::vector<std::pair<std::unique_ptr<HidDevice::Reader>,
-                          std::unique_ptr<platform::hid::HidConnection>>>
-        retired_;
-    std::shared_ptr<char> alive_ = std::make_shared<char>();
+    std::vector<Retired> retired_;
 };
 
 }  // namespace tc::device

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "device/ControllerLink.h"
+#include "platform/UniqueFd.h"
 #include "platform/VirtualEventLoop.h"
 #include "platform/hid/Hidraw.h"
 
@@ -39,12 +40,12 @@ public:
     }
     std::vector<HidInterfaceInfo> enumerate() override { return {info_}; }
     std::unique_ptr<HidConnection> open(const HidInterfaceInfo&) override {
-        return std::make_unique<HidrawConnection>(dup(host_), false);
+        return std::make_unique<HidrawConnection>(platform::UniqueFd(dup(host_)), false);
     }
     void setChangeHandler(std::function<void()>) override {}
 
 private:
-    int host_;
+    int host_;  // borrowed: each connection reads a duplicate of its own
     HidInterfaceInfo info_;
 };
 
@@ -70,7 +71,8 @@ struct CountingView final : ControllerView {
 void run(int rate, double seconds) {
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) std::exit(1);
-    const int host = fds[0], device = fds[1];
+    const platform::UniqueFd hostEnd(fds[0]), deviceEnd(fds[1]);
+    const int host = hostEnd.get(), device = deviceEnd.get();
     int small = 64 * 64;
     setsockopt(device, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
 
@@ -127,8 +129,6 @@ void run(int rate, double seconds) {
             handled ? std::chrono::duration<double, std::micro>(busy).count() / double(handled)
                     : 0.0);
     }
-    close(device);
-    close(host);
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
 // The HID access that the device controller layer is built on. A backend lists the HID
 // interfaces that are present, opens them, and tells the controller when the set may have
-// changed. Two kinds of backend exist: the hidraw one, whose reports are read by the
-// controller's own read threads (blocking reads in short slices), and virtual ones that
-// push their reports on the main thread through the event loop, so that tests on virtual
-// time stay deterministic. Both end in the same delivery path of the controller.
+// changed. A connection is either read or pushes its reports: hidraw connections are read
+// by the controller's own read threads (blocking reads in short slices); a pushing
+// connection delivers its reports on the main thread through the event loop, so that tests
+// on virtual time stay deterministic. The virtual controller can do either. Both end in
+// the same delivery path of the controller.
 #pragma once
 
 #include <chrono>
@@ -62,6 +63,14 @@ struct ReadResult {
     int error = 0;
 };
 
+// What became of a feature or output report: sent, or refused with the errno that says
+// why (EBADF: the interface is not open for reading and writing; ENODEV: it has gone).
+struct SendResult {
+    int error = 0;  // 0: sent
+    bool ok() const { return error == 0; }
+    explicit operator bool() const { return ok(); }
+};
+
 // Receives one input report, byte 0 the report ID, on the main thread.
 using ReportSink = std::function<void(std::span<const std::uint8_t>)>;
 
@@ -76,8 +85,8 @@ public:
     virtual bool readWrite() const = 0;
 
     // Both take the report ID as byte 0 and the length counting it.
-    virtual bool setFeature(std::span<const std::uint8_t> report) = 0;
-    virtual bool write(std::span<const std::uint8_t> report) = 0;
+    virtual SendResult setFeature(std::span<const std::uint8_t> report) = 0;
+    virtual SendResult write(std::span<const std::uint8_t> report) = 0;
 
     // True when the backend pushes reports (startReports) instead of being read.
     virtual bool pushesReports() const = 0;

@@ -139,55 +139,57 @@ std::vector<HidInterfaceInfo> scanHidraw(const HidrawRoots& roots) {
 
 std::unique_ptr<HidrawConnection> HidrawConnection::open(const std::string& path,
                                                          bool numberedReports) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) return std::make_unique<HidrawConnection>(fd, numberedReports);
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    if (fd) return std::make_unique<HidrawConnection>(std::move(fd), numberedReports);
     // No node, or a node without a device behind it: the interface has gone.
     const int refused = errno;
     if (refused == ENOENT || refused == ENODEV || refused == ENXIO) return nullptr;
     // Refused for reading and writing: still identifiable when the node is there (O_PATH
     // asks nothing of the driver nor of the node's permissions).
-    const int probe = ::open(path.c_str(), O_PATH | O_CLOEXEC);
-    if (probe < 0) return nullptr;
-    ::close(probe);
-    return std::make_unique<HidrawConnection>(-1, numberedReports);
+    if (!UniqueFd(::open(path.c_str(), O_PATH | O_CLOEXEC))) return nullptr;
+    return std::make_unique<HidrawConnection>(UniqueFd(), numberedReports);
 }
 
-HidrawConnection::HidrawConnection(int fd, bool numberedReports)
-    : fd_(fd), cancelFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), numbered_(numberedReports) {
-    if (fd_ >= 0) {
-        const int flags = fcntl(fd_, F_GETFL);
-        if (flags >= 0) fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
+HidrawConnection::HidrawConnection(UniqueFd fd, bool numberedReports)
+    : fd_(std::move(fd)),
+      cancelFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      numbered_(numberedReports) {
+    if (fd_) {
+        const int flags = fcntl(fd_.get(), F_GETFL);
+        if (flags >= 0) fcntl(fd_.get(), F_SETFL, flags | O_NONBLOCK);
     }
 }
 
-HidrawConnection::~HidrawConnection() {
-    if (fd_ >= 0) ::close(fd_);
-    if (cancelFd_ >= 0) ::close(cancelFd_);
-}
-
-bool HidrawConnection::setFeature(std::span<const std::uint8_t> report) {
-    if (fd_ < 0 || report.empty() || report.size() > 4096) return false;
+SendResult HidrawConnection::setFeature(std::span<const std::uint8_t> report) {
+    if (!fd_) return {EBADF};
+    if (report.empty() || report.size() > 4096) return {EINVAL};
     std::vector<std::uint8_t> copy(report.begin(), report.end());  // the ioctl writes back
-    const int r = ::ioctl(fd_, HIDIOCSFEATURE(copy.size()), copy.data());
-    if (r < 0 && isUnplugErrno(errno)) gone_ = true;
-    return r >= 0;
+    if (::ioctl(fd_.get(), HIDIOCSFEATURE(copy.size()), copy.data()) >= 0) return {};
+    const int e = errno;
+    if (isUnplugErrno(e)) gone_ = true;
+    return {e};
 }
 
-bool HidrawConnection::write(std::span<const std::uint8_t> report) {
-    if (fd_ < 0 || report.empty()) return false;
+SendResult HidrawConnection::write(std::span<const std::uint8_t> report) {
+    if (!fd_) return {EBADF};
+    if (report.empty()) return {EINVAL};
     ssize_t r;
     do {
-        r = ::write(fd_, report.data(), report.size());
+        r = ::write(fd_.get(), report.data(), report.size());
     } while (r < 0 && errno == EINTR);
-    if (r < 0 && isUnplugErrno(errno)) gone_ = true;
-    return r == ssize_t(report.size());
+    if (r == ssize_t(report.size())) return {};
+    // A node takes a report whole or not at all; a part written is a fault of the device.
+    const int e = r < 0 ? errno : EIO;
+    if (r < 0 && isUnplugErrno(e)) gone_ = true;
+    return {e};
 }
 
 ReadResult HidrawConnection::read(std::span<std::uint8_t> buffer, Millis slice) {
     using S = ReadResult::Status;
     const std::size_t offset = numbered_ ? 0 : 1;
-    if (fd_ < 0 || buffer.size() <= offset) return {S::Error, 0, EBADF};
-    pollfd p[2] = {{fd_, POLLIN, 0}, {cancelFd_, POLLIN, 0}};
+    if (!fd_) return {S::Error, 0, EBADF};
+    if (buffer.size() <= offset) return {S::Error, 0, EINVAL};
+    pollfd p[2] = {{fd_.get(), POLLIN, 0}, {cancelFd_.get(), POLLIN, 0}};
     const int n = ::poll(p, 2, int(slice.count()));
     if (n < 0)
         return errno == EINTR ? ReadResult{S::Timeout, 0, 0} : ReadResult{S::Error, 0, errno};
@@ -195,7 +197,7 @@ ReadResult HidrawConnection::read(std::span<std::uint8_t> buffer, Millis slice) 
     if (n == 0) return {S::Timeout, 0, 0};
     if (p[0].revents & POLLIN) {
         // Reports queued before an unplug are still returned; only then does read fail.
-        const ssize_t r = ::read(fd_, buffer.data() + offset, buffer.size() - offset);
+        const ssize_t r = ::read(fd_.get(), buffer.data() + offset, buffer.size() - offset);
         if (r < 0) {
             if (errno == EAGAIN || errno == EINTR) return {S::Timeout, 0, 0};
             if (isUnplugErrno(errno)) {
@@ -210,7 +212,7 @@ ReadResult HidrawConnection::read(std::span<std::uint8_t> buffer, Millis slice) 
                 return {S::Unplugged, 0, 0};
             }
             // A node that keeps answering with nothing must not spin its reader.
-            pollfd c{cancelFd_, POLLIN, 0};
+            pollfd c{cancelFd_.get(), POLLIN, 0};
             ::poll(&c, 1, 10);
             return {S::Data, 0, 0};
         }
@@ -226,7 +228,7 @@ ReadResult HidrawConnection::read(std::span<std::uint8_t> buffer, Millis slice) 
 
 void HidrawConnection::cancelRead() {
     const std::uint64_t one = 1;
-    [[maybe_unused]] auto r = ::write(cancelFd_, &one, sizeof one);
+    [[maybe_unused]] auto r = ::write(cancelFd_.get(), &one, sizeof one);
 }
 
 namespace {

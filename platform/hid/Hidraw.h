@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/EventLoop.h"
+#include "platform/UniqueFd.h"
 #include "platform/hid/HidBackend.h"
 
 namespace tc::platform::hid {
@@ -30,21 +31,22 @@ bool parseHidId(std::string_view uevent, std::uint16_t& bus, std::uint16_t& vend
 // The hidraw interfaces present under `roots`, in node-number order.
 std::vector<HidInterfaceInfo> scanHidraw(const HidrawRoots& roots);
 
+// Threads: read runs on one reading thread; cancelRead and gone on any thread; the
+// constructor, setFeature, write and the destructor on the main thread (the destructor
+// once the reading thread has stopped reading).
 class HidrawConnection final : public HidConnection {
 public:
     // Opens `path` read/write; when that is refused the connection is identification only.
     // Null when there is nothing to open (no node, or no device behind it).
     static std::unique_ptr<HidrawConnection> open(const std::string& path, bool numberedReports);
-    // Adopts `fd` (-1: identification only). Anything that keeps report boundaries will do,
-    // e.g. a SOCK_SEQPACKET socket in tests and benchmarks.
-    HidrawConnection(int fd, bool numberedReports);
-    ~HidrawConnection() override;
-    HidrawConnection(const HidrawConnection&) = delete;
-    HidrawConnection& operator=(const HidrawConnection&) = delete;
+    // Adopts `fd` (none: identification only). Anything that keeps report boundaries will
+    // do for reading, e.g. a SOCK_SEQPACKET socket (the virtual controller's threaded mode,
+    // tests and benchmarks); setFeature needs a hidraw node.
+    HidrawConnection(UniqueFd fd, bool numberedReports);
 
-    bool readWrite() const override { return fd_ >= 0; }
-    bool setFeature(std::span<const std::uint8_t> report) override;
-    bool write(std::span<const std::uint8_t> report) override;
+    bool readWrite() const override { return fd_.valid(); }
+    SendResult setFeature(std::span<const std::uint8_t> report) override;
+    SendResult write(std::span<const std::uint8_t> report) override;
     bool pushesReports() const override { return false; }
     ReadResult read(std::span<std::uint8_t> buffer, Millis slice) override;
     void cancelRead() override;
@@ -52,8 +54,8 @@ public:
     bool gone() const { return gone_; }
 
 private:
-    int fd_;
-    int cancelFd_;
+    UniqueFd fd_;
+    UniqueFd cancelFd_;
     bool numbered_;
     std::atomic<bool> gone_{false};
 };

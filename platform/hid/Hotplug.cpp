@@ -43,15 +43,9 @@ HotplugMonitor::HotplugMonitor(EventLoop& loop, std::function<void()> onChange,
 }
 
 HotplugMonitor::~HotplugMonitor() {
-    stopWatch();
+    watch_.reset();  // before the descriptor it watches goes
     if (monitor_) udev_monitor_unref(monitor_);
     if (udev_) udev_unref(udev_);
-    if (netlinkFd_ >= 0) ::close(netlinkFd_);
-}
-
-void HotplugMonitor::stopWatch() {
-    if (watch_) loop_.removeWatch(watch_);
-    watch_ = 0;
 }
 
 bool HotplugMonitor::startUdev() {
@@ -67,24 +61,22 @@ bool HotplugMonitor::startUdev() {
         udev_ = nullptr;
         return false;
     }
-    watch_ = loop_.watchFd(udev_monitor_get_fd(monitor_), FdEvent::Read,
-                           [this](FdEvent ev) { onUdevReadable(ev); });
+    watch_ = loop_.watch(udev_monitor_get_fd(monitor_), FdEvent::Read,
+                         [this](FdEvent ev) { onUdevReadable(ev); });
     return true;
 }
 
 bool HotplugMonitor::startKernel() {
-    netlinkFd_ =
-        ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT);
-    if (netlinkFd_ < 0) return false;
+    UniqueFd fd(
+        ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT));
+    if (!fd) return false;
     sockaddr_nl addr{};
     addr.nl_family = AF_NETLINK;
     addr.nl_groups = 1;  // the kernel's uevent group
-    if (::bind(netlinkFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
-        ::close(netlinkFd_);
-        netlinkFd_ = -1;
-        return false;
-    }
-    watch_ = loop_.watchFd(netlinkFd_, FdEvent::Read, [this](FdEvent ev) { onKernelReadable(ev); });
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) return false;
+    netlinkFd_ = std::move(fd);
+    watch_ =
+        loop_.watch(netlinkFd_.get(), FdEvent::Read, [this](FdEvent ev) { onKernelReadable(ev); });
     return true;
 }
 
@@ -94,7 +86,7 @@ void HotplugMonitor::onUdevReadable(FdEvent ev) {
         udev_device_unref(d);
         changed = true;
     }
-    if (any(ev & (FdEvent::Error | FdEvent::HangUp))) stopWatch();
+    if (any(ev & (FdEvent::Error | FdEvent::HangUp))) watch_.reset();
     if (changed && onChange_) onChange_();
 }
 
@@ -109,7 +101,7 @@ void HotplugMonitor::onKernelReadable(FdEvent ev) {
         msg.msg_namelen = sizeof from;
         msg.msg_iov = &iov;
         msg.msg_iovlen = 1;
-        const ssize_t n = ::recvmsg(netlinkFd_, &msg, 0);
+        const ssize_t n = ::recvmsg(netlinkFd_.get(), &msg, 0);
         if (n < 0) {
             if (errno == EINTR) continue;
             // Events were lost: only a full rescan tells what is present now.
@@ -122,7 +114,7 @@ void HotplugMonitor::onKernelReadable(FdEvent ev) {
         if (from.nl_pid != 0) continue;  // not from the kernel
         if (isHidrawUevent(std::span<const char>(buf, std::size_t(n)))) changed = true;
     }
-    if (any(ev & (FdEvent::Error | FdEvent::HangUp))) stopWatch();
+    if (any(ev & (FdEvent::Error | FdEvent::HangUp))) watch_.reset();
     if (changed && onChange_) onChange_();
 }
 

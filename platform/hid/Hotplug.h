@@ -7,12 +7,14 @@
 #include <string>
 
 #include "platform/EventLoop.h"
+#include "platform/UniqueFd.h"
 
 struct udev;
 struct udev_monitor;
 
 namespace tc::platform::hid {
 
+// Main thread only.
 class HotplugMonitor {
 public:
     enum class Source { Udev, Kernel, None };
@@ -30,15 +32,14 @@ private:
     bool startKernel();
     void onUdevReadable(FdEvent ev);
     void onKernelReadable(FdEvent ev);
-    void stopWatch();
 
     EventLoop& loop_;
     std::function<void()> onChange_;
     Source source_ = Source::None;
     struct udev* udev_ = nullptr;
-    struct udev_monitor* monitor_ = nullptr;
-    int netlinkFd_ = -1;
-    WatchId watch_ = 0;
+    struct udev_monitor* monitor_ = nullptr;  // owns the descriptor it is read through
+    UniqueFd netlinkFd_;
+    WatchHandle watch_;  // declared last: it ends before the descriptor it watches closes
 };
 
 // A kernel uevent datagram ("action@devpath\0KEY=value\0...") about a hidraw node.

@@ -1,16 +1,26 @@
 #include "sim/hid/VirtualController.h"
 
+#include <sys/socket.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 
+#include "platform/Error.h"
+#include "platform/UniqueFd.h"
+#include "platform/hid/Hidraw.h"
 #include "platform/hid/ReportDescriptor.h"
 
 namespace tc::sim::hid {
 
+using platform::UniqueFd;
 using platform::hid::HidCaps;
 using platform::hid::HidConnection;
 using platform::hid::HidInterfaceInfo;
+using platform::hid::HidrawConnection;
+using platform::hid::ReadResult;
 using platform::hid::ReportSink;
+using platform::hid::SendResult;
 
 namespace {
 
@@ -52,6 +62,17 @@ const char* portName(Port p) {
     }
 }
 
+std::span<const std::uint8_t> descriptorOf(Port p) {
+    switch (p) {
+        case Port::Data:
+            return DataDesc;
+        case Port::Command:
+            return CommandDesc;
+        default:
+            return KeyboardDesc;
+    }
+}
+
 std::uint64_t mix(std::uint64_t x) {
     x += 0x9E3779B97F4A7C15ull;
     x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -61,39 +82,84 @@ std::uint64_t mix(std::uint64_t x) {
 
 }  // namespace
 
+// One opened interface. In the loop it keeps the sink its reports are pushed to; threaded,
+// the controller's end of a socket pair whose other end the hidraw connection reads.
 class VirtualController::Connection final : public HidConnection {
 public:
-    Connection(VirtualController& c, Port port, unsigned generation, bool readWrite)
-        : c_(c), alive_(c.alive_), port_(port), generation_(generation), readWrite_(readWrite) {}
-    ~Connection() override { stopReports(); }
+    Connection(VirtualController& c, Port port, unsigned generation, std::uint64_t id,
+               bool readWrite)
+        : c_(&c), port_(port), generation_(generation), id_(id), readWrite_(readWrite) {
+        if (c.delivery_ != Delivery::Threaded || !readWrite) return;
+        int fds[2];
+        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0)
+            platform::throwErrno("socketpair for the virtual controller");
+        device_.reset(fds[1]);
+        reader_ = std::make_unique<HidrawConnection>(UniqueFd(fds[0]), c.state(port).numbered);
+    }
+    ~Connection() override {
+        if (c_) c_->forget(port_, id_);
+    }
 
     bool readWrite() const override { return readWrite_; }
-    bool setFeature(std::span<const std::uint8_t> r) override {
-        return live() && readWrite_ && c_.onFeature(port_, r);
+    SendResult setFeature(std::span<const std::uint8_t> r) override {
+        if (!live()) return {ENODEV};
+        if (!readWrite_) return {EBADF};
+        // The interface does not declare such a report.
+        return c_->onFeature(port_, r) ? SendResult{} : SendResult{EINVAL};
     }
-    bool write(std::span<const std::uint8_t> r) override {
-        return live() && readWrite_ && c_.onOutput(port_, r);
+    SendResult write(std::span<const std::uint8_t> r) override {
+        if (!live()) return {ENODEV};
+        if (!readWrite_) return {EBADF};
+        return c_->onOutput(port_, r) ? SendResult{} : SendResult{EINVAL};
     }
-    bool pushesReports() const override { return true; }
+    bool pushesReports() const override { return !reader_; }
+    ReadResult read(std::span<std::uint8_t> buffer, platform::Millis slice) override {
+        return reader_ ? reader_->read(buffer, slice) : HidConnection::read(buffer, slice);
+    }
+    void cancelRead() override {
+        if (reader_) reader_->cancelRead();
+    }
     void startReports(ReportSink sink) override {
-        if (!live() || sinkId_) return;
-        sinkId_ = c_.nextSink_++;
-        c_.state(port_).sinks[sinkId_] = std::move(sink);
+        if (live() && !reader_) sink_ = std::move(sink);
     }
-    void stopReports() override {
-        if (sinkId_ && alive_.lock()) c_.state(port_).sinks.erase(sinkId_);
-        sinkId_ = 0;
+    void stopReports() override { sink_ = {}; }
+
+    // Main thread, from the controller: one report, report ID first.
+    void deliver(std::span<const std::uint8_t> report, bool numbered) {
+        if (!reader_) {
+            if (!sink_) return;
+            const ReportSink sink = sink_;  // the handler may drop it meanwhile
+            sink(report);
+            return;
+        }
+        if (!device_ || report.empty()) return;
+        // A node without numbered reports gives them without the ID; the reading side puts
+        // it back. A reader that has fallen behind loses reports, as a full hidraw queue does.
+        const auto wire = numbered ? report : report.subspan(1);
+        [[maybe_unused]] const auto sent =
+            ::send(device_.get(), wire.data(), wire.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    }
+    // The interface has gone: no more reports, and a reader sees the hang-up.
+    void hangUp() {
+        sink_ = {};
+        device_.reset();
+    }
+    void detach() {
+        hangUp();
+        c_ = nullptr;
     }
 
 private:
-    bool live() const { return alive_.lock() && c_.alive(port_, generation_); }
+    bool live() const { return c_ && c_->alive(port_, generation_); }
 
-    VirtualController& c_;
-    std::weak_ptr<char> alive_;
+    VirtualController* c_;
     Port port_;
     unsigned generation_;
+    std::uint64_t id_;
     bool readWrite_;
-    std::uint64_t sinkId_ = 0;
+    ReportSink sink_;
+    UniqueFd device_;
+    std::unique_ptr<HidrawConnection> reader_;
 };
 
 std::span<const std::uint8_t> VirtualController::dataDescriptor() {
@@ -106,8 +172,9 @@ std::span<const std::uint8_t> VirtualController::keyboardDescriptor() {
     return KeyboardDesc;
 }
 
-VirtualController::VirtualController(platform::EventLoop& loop, Scenario scenario)
-    : loop_(loop), scenario_(std::move(scenario)) {
+VirtualController::VirtualController(platform::EventLoop& loop, Scenario scenario,
+                                     Delivery delivery)
+    : loop_(loop), scenario_(std::move(scenario)), delivery_(delivery) {
     scenario_.rows = std::clamp(scenario_.rows, 1, MaxLines);
     scenario_.columns = std::clamp(scenario_.columns, 1, MaxLines);
     scenario_.sampleRate = std::clamp(scenario_.sampleRate, 1, 1000);
@@ -125,13 +192,17 @@ VirtualController::VirtualController(platform::EventLoop& loop, Scenario scenari
     pending_ = eeprom_;
     ports_[0].plugged = ports_[1].plugged = true;
     ports_[2].plugged = scenario_.extraDevice;
+    for (Port p : {Port::Data, Port::Command, Port::Extra})
+        state(p).numbered = platform::hid::parseReportDescriptor(descriptorOf(p)).numberedReports;
     for (const PlugEvent& e : scenario_.events)
         after(e.at, [this, e] { e.plugIn ? plug(e.port) : unplug(e.port); });
 }
 
 VirtualController::~VirtualController() {
-    for (auto& [id, task] : oneShots_) loop_.stopTimer(id);
-    if (streamTimer_) loop_.stopTimer(streamTimer_);
+    for (PortState& s : ports_) {
+        for (auto& [id, c] : s.connections) c->detach();
+        s.connections.clear();
+    }
 }
 
 std::vector<HidInterfaceInfo> VirtualController::enumerate() {
@@ -147,10 +218,7 @@ std::vector<HidInterfaceInfo> VirtualController::enumerate() {
         const bool extra = p == Port::Extra;
         info.vendorId = extra ? KeyboardVendor : scenario_.vendorId;
         info.productId = extra ? KeyboardProduct : scenario_.productId;
-        const auto desc = p == Port::Data      ? dataDescriptor()
-                          : p == Port::Command ? commandDescriptor()
-                                               : keyboardDescriptor();
-        const auto parsed = platform::hid::parseReportDescriptor(desc);
+        const auto parsed = platform::hid::parseReportDescriptor(descriptorOf(p));
         info.caps = parsed.caps;
         info.collections = parsed.collections;
         info.numberedReports = parsed.numberedReports;
@@ -164,9 +232,12 @@ std::unique_ptr<HidConnection> VirtualController::open(const HidInterfaceInfo& i
         const PortState& s = state(p);
         const std::string id =
             std::string("virtual/") + portName(p) + "#" + std::to_string(s.generation);
-        if (s.plugged && info.instanceId == id)
-            return std::make_unique<Connection>(*this, p, s.generation,
-                                                !(p == Port::Extra && scenario_.extraAccessOnly));
+        if (!s.plugged || info.instanceId != id) continue;
+        const std::uint64_t n = nextConnection_++;
+        auto c = std::make_unique<Connection>(*this, p, s.generation, n,
+                                              !(p == Port::Extra && scenario_.extraAccessOnly));
+        state(p).connections[n] = c.get();
+        return c;
     }
     return nullptr;
 }
@@ -180,10 +251,13 @@ bool VirtualController::alive(Port p, unsigned generation) const {
     return s.plugged && s.generation == generation;
 }
 
+void VirtualController::forget(Port p, std::uint64_t connection) {
+    state(p).connections.erase(connection);
+}
+
 void VirtualController::announce() {
-    std::weak_ptr<char> alive = alive_;
-    loop_.post([this, alive] {
-        if (alive.lock() && onChange_) onChange_();
+    scope_.post([this] {
+        if (onChange_) onChange_();
     });
 }
 
@@ -199,7 +273,8 @@ void VirtualController::unplug(Port port) {
     PortState& s = state(port);
     if (!s.plugged) return;
     s.plugged = false;
-    s.sinks.clear();
+    for (auto& [id, c] : s.connections) c->hangUp();
+    s.connections.clear();  // they stay with their holders, who see them gone
     announce();
 }
 
@@ -208,36 +283,23 @@ bool VirtualController::plugged(Port port) const {
 }
 
 void VirtualController::injectReport(Port port, std::vector<std::uint8_t> report) {
-    std::weak_ptr<char> alive = alive_;
-    loop_.post([this, alive, port, report = std::move(report)] {
-        if (alive.lock()) emit(port, report);
-    });
+    scope_.post([this, port, report = std::move(report)] { emit(port, report); });
 }
 
 void VirtualController::emit(Port p, std::span<const std::uint8_t> report) {
-    // A handler may check the interface in (and so drop its sink) while we deliver.
+    // A handler may check the interface in (and so close its connection) while we deliver.
     std::vector<std::uint64_t> ids;
-    for (auto& [id, sink] : state(p).sinks) ids.push_back(id);
+    for (auto& [id, c] : state(p).connections) ids.push_back(id);
     for (std::uint64_t id : ids) {
-        auto& sinks = state(p).sinks;
-        auto it = sinks.find(id);
-        if (it == sinks.end()) continue;
-        ReportSink sink = it->second;
-        sink(report);
+        auto& open = state(p).connections;
+        auto it = open.find(id);
+        if (it != open.end()) it->second->deliver(report, state(p).numbered);
     }
 }
 
 void VirtualController::after(platform::Millis delay, std::function<void()> task) {
-    auto holder = std::make_shared<platform::TimerId>(0);
-    *holder = loop_.startTimer(delay, [this, holder] {
-        loop_.stopTimer(*holder);
-        auto it = oneShots_.find(*holder);
-        if (it == oneShots_.end()) return;
-        auto t = std::move(it->second);
-        oneShots_.erase(it);
-        t();
-    });
-    oneShots_[*holder] = std::move(task);
+    std::erase_if(oneShots_, [](const platform::TimerHandle& t) { return !t.active(); });
+    oneShots_.push_back(loop_.after(delay, std::move(task)));
 }
 
 std::uint8_t VirtualController::flags() const {
@@ -322,18 +384,17 @@ bool VirtualController::onFeature(Port p, std::span<const std::uint8_t> report) 
 
 void VirtualController::startStream() {
     testMode_ = true;
-    if (streamTimer_) return;  // already streaming: the pen goes on where it is
+    if (stream_) return;  // already streaming: the pen goes on where it is
     streamStart_ = loop_.monotonic();
     nextSample_ = 0;
     const auto interval = platform::Millis(std::max(1, 1000 / scenario_.sampleRate));
     // The first samples come with the first tick, never inside the command's own send.
-    streamTimer_ = loop_.startTimer(interval, [this] { streamTick(); });
+    stream_ = loop_.every(interval, [this] { streamTick(); });
 }
 
 void VirtualController::stopStream() {
     testMode_ = false;
-    if (streamTimer_) loop_.stopTimer(streamTimer_);
-    streamTimer_ = 0;
+    stream_.reset();
 }
 
 void VirtualController::streamTick() {
@@ -344,7 +405,7 @@ void VirtualController::streamTick() {
     const std::uint64_t last = std::min(due, first + BacklogLimit);
     nextSample_ = due;
     std::vector<std::uint8_t> report;
-    for (std::uint64_t k = first; k < last && streamTimer_; ++k) {
+    for (std::uint64_t k = first; k < last && stream_; ++k) {
         if (!sampleAt(k, report)) continue;
         ++samplesSent_;
         emit(Port::Data, report);
@@ -406,8 +467,9 @@ bool VirtualController::sampleAt(std::uint64_t k, std::vector<std::uint8_t>& rep
 }
 
 std::unique_ptr<platform::hid::HidBackend> makeVirtualController(platform::EventLoop& loop,
-                                                                 const Scenario& scenario) {
-    return std::make_unique<VirtualController>(loop, scenario);
+                                                                 const Scenario& scenario,
+                                                                 Delivery delivery) {
+    return std::make_unique<VirtualController>(loop, scenario, delivery);
 }
 
 }  // namespace tc::sim::hid

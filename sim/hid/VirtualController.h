@@ -1,11 +1,21 @@
 // The virtual touch controller: a HID backend with the controller's data and command
-// interfaces (and, if asked, an unrelated keyboard). Everything it does runs on the main
-// loop: commands are answered after small latencies through loop timers, test samples
-// come from a loop timer, and reports are pushed straight into the controller layer's
-// delivery path. On the virtual-time loop this is deterministic; on a real loop it runs
-// in real time.
+// interfaces (and, if asked, an unrelated keyboard). Commands are answered after small
+// latencies through loop timers and test samples come from a loop timer. Its reports reach
+// the controller layer one of two ways:
+// - in the loop (the default): pushed straight into the layer's delivery path, so a run on
+//   the virtual-time loop is deterministic;
+// - threaded: written to a SOCK_SEQPACKET socket per opened interface, whose other end a
+//   real hidraw connection reads on the layer's read thread, so the read threads and their
+//   hand-overs run as with a real unit. Feature and output reports still reach the
+//   controller directly on the main thread (a socket takes no hidraw ioctl); an unplug
+//   closes the controller's ends, and the readers see the hang-up as on a real node.
+//
+// Threads: everything of the controller runs on the main thread. In threaded mode the
+// connections' read and cancelRead run on the read threads and touch only the socket they
+// read. A connection may outlive the controller; it is then as if unplugged.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -19,9 +29,13 @@
 
 namespace tc::sim::hid {
 
+// How the reports reach the controller layer (see above).
+enum class Delivery { InLoop, Threaded };
+
 class VirtualController final : public platform::hid::HidBackend {
 public:
-    VirtualController(platform::EventLoop& loop, Scenario scenario);
+    VirtualController(platform::EventLoop& loop, Scenario scenario,
+                      Delivery delivery = Delivery::InLoop);
     ~VirtualController() override;
     VirtualController(const VirtualController&) = delete;
     VirtualController& operator=(const VirtualController&) = delete;
@@ -41,6 +55,7 @@ public:
 
     // What the controller has seen and holds.
     const Scenario& scenario() const { return scenario_; }
+    Delivery delivery() const { return delivery_; }
     EepromTable& eeprom() { return eeprom_; }
     bool testMode() const { return testMode_; }
     const std::vector<std::vector<std::uint8_t>>& featureReports() const { return features_; }
@@ -57,12 +72,15 @@ private:
     struct PortState {
         bool plugged = false;
         unsigned generation = 0;
-        std::map<std::uint64_t, platform::hid::ReportSink> sinks;
+        bool numbered = false;  // its reports carry a report ID
+        // The connections opened on the present plug, by a number of their own.
+        std::map<std::uint64_t, Connection*> connections;
     };
 
     PortState& state(Port p) { return ports_[std::size_t(p)]; }
     const PortState& state(Port p) const { return ports_[std::size_t(p)]; }
     bool alive(Port p, unsigned generation) const;
+    void forget(Port p, std::uint64_t connection);
     bool onFeature(Port p, std::span<const std::uint8_t> report);
     bool onOutput(Port p, std::span<const std::uint8_t> report);
     void emit(Port p, std::span<const std::uint8_t> report);
@@ -77,22 +95,23 @@ private:
 
     platform::EventLoop& loop_;
     Scenario scenario_;
+    Delivery delivery_;
     EepromTable eeprom_;
     EepromTable pending_;
     std::array<PortState, 3> ports_;
     std::function<void()> onChange_;
-    std::map<platform::TimerId, std::function<void()>> oneShots_;
-    std::uint64_t nextSink_ = 1;
+    std::vector<platform::TimerHandle> oneShots_;
+    std::uint64_t nextConnection_ = 1;
     bool testMode_ = false;
-    platform::TimerId streamTimer_ = 0;
+    platform::TimerHandle stream_;
     platform::Millis streamStart_{0};
     std::uint64_t nextSample_ = 0;
     std::uint64_t samplesSent_ = 0;
     std::vector<std::vector<std::uint8_t>> features_, outputs_;
-    std::shared_ptr<char> alive_ = std::make_shared<char>();
+    platform::PostScope scope_{loop_};  // plug announcements and injected reports
 };
 
-std::unique_ptr<platform::hid::HidBackend> makeVirtualController(platform::EventLoop& loop,
-                                                                 const Scenario& scenario);
+std::unique_ptr<platform::hid::HidBackend> makeVirtualController(
+    platform::EventLoop& loop, const Scenario& scenario, Delivery delivery = Delivery::InLoop);
 
 }  // namespace tc::sim::hid

@@ -79,13 +79,13 @@ private:
         Conn(FakeBackend& b, std::string id, bool rw) : b_(b), id_(std::move(id)), rw_(rw) {}
         ~Conn() override { stopReports(); }
         bool readWrite() const override { return rw_; }
-        bool setFeature(std::span<const std::uint8_t> r) override {
+        SendResult setFeature(std::span<const std::uint8_t> r) override {
             b_.features.emplace_back(id_, std::vector<std::uint8_t>(r.begin(), r.end()));
-            return true;
+            return {};
         }
-        bool write(std::span<const std::uint8_t> r) override {
+        SendResult write(std::span<const std::uint8_t> r) override {
             b_.writes.emplace_back(id_, std::vector<std::uint8_t>(r.begin(), r.end()));
-            return true;
+            return {};
         }
         bool pushesReports() const override { return true; }
         void startReports(ReportSink s) override {

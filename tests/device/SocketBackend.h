@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -30,11 +29,11 @@ class SocketBackend;
 // has been read, so it can act while the reader is on its way into the hand-over.
 class SignallingConnection final : public HidConnection {
 public:
-    SignallingConnection(SocketBackend& backend, int host, int device);
+    SignallingConnection(SocketBackend& backend, platform::FdPair pair);
     ~SignallingConnection() override;
     bool readWrite() const override { return true; }
-    bool setFeature(std::span<const std::uint8_t> r) override { return inner_.setFeature(r); }
-    bool write(std::span<const std::uint8_t> r) override { return inner_.write(r); }
+    SendResult setFeature(std::span<const std::uint8_t> r) override { return inner_.setFeature(r); }
+    SendResult write(std::span<const std::uint8_t> r) override { return inner_.write(r); }
     bool pushesReports() const override { return false; }
     ReadResult read(std::span<std::uint8_t> b, Millis slice) override {
         auto r = inner_.read(b, slice);
@@ -50,16 +49,13 @@ public:
         std::unique_lock l(m);
         cv.wait_for(l, 5s, [&] { return reads >= n; });
     }
-    void hangUp() {
-        if (device >= 0) close(device);
-        device = -1;
-    }
+    void hangUp() { device.reset(); }
 
     std::mutex m;
     std::condition_variable cv;
     int reads = 0;
-    int device;  // the controller's end
-    int serial;  // counts the backend's opens
+    platform::UniqueFd device;  // the controller's end
+    int serial;                 // counts the backend's opens
 
 private:
     SocketBackend& backend_;
@@ -90,12 +86,13 @@ public:
     std::unique_ptr<HidConnection> open(const HidInterfaceInfo& info) override {
         if (info.instanceId == "mouse") {
             if (!mouse) return nullptr;
-            return std::make_unique<HidrawConnection>(-1, false);
+            return std::make_unique<HidrawConnection>(platform::UniqueFd(), false);
         }
         if (gone) return nullptr;
         int fds[2];
         EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds), 0);
-        return std::make_unique<SignallingConnection>(*this, fds[0], fds[1]);
+        return std::make_unique<SignallingConnection>(
+            *this, platform::FdPair{platform::UniqueFd(fds[0]), platform::UniqueFd(fds[1])});
     }
     void setChangeHandler(std::function<void()> h) override { onChange = std::move(h); }
 
@@ -103,7 +100,8 @@ public:
     SignallingConnection* last() const { return live.empty() ? nullptr : live.back(); }
     void send(Bytes r) const {
         ASSERT_NE(last(), nullptr);
-        ASSERT_EQ(::send(last()->device, r.data(), r.size(), MSG_NOSIGNAL), ssize_t(r.size()));
+        ASSERT_EQ(::send(last()->device.get(), r.data(), r.size(), MSG_NOSIGNAL),
+                  ssize_t(r.size()));
     }
     // The interface goes for good.
     void hangUp() {
@@ -130,8 +128,11 @@ private:
     HidInterfaceInfo info_, mouseInfo_;
 };
 
-inline SignallingConnection::SignallingConnection(SocketBackend& backend, int host, int dev)
-    : device(dev), serial(++backend.opens), backend_(backend), inner_(host, false) {
+inline SignallingConnection::SignallingConnection(SocketBackend& backend, platform::FdPair pair)
+    : device(std::move(pair.second)),
+      serial(++backend.opens),
+      backend_(backend),
+      inner_(std::move(pair.first), false) {
     backend_.live.push_back(this);
 }
 

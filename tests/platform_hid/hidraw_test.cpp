@@ -174,25 +174,22 @@ TEST(HidrawScan, OpenGivesNothingForANodeThatIsNotThere) {
 
 namespace {
 struct Pair {
-    int host = -1, device = -1;
+    tc::platform::UniqueFd host, device;
     Pair() {
         int fds[2];
         EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds), 0);
-        host = fds[0];
-        device = fds[1];
-    }
-    ~Pair() {
-        if (device >= 0) close(device);
+        host.reset(fds[0]);
+        device.reset(fds[1]);
     }
     void send(std::vector<std::uint8_t> r) const {
-        ASSERT_EQ(::write(device, r.data(), r.size()), ssize_t(r.size()));
+        ASSERT_EQ(::write(device.get(), r.data(), r.size()), ssize_t(r.size()));
     }
 };
 }  // namespace
 
 TEST(HidrawRead, UnnumberedReportsGetReportIdZeroInFront) {
     Pair p;
-    HidrawConnection c(p.host, false);
+    HidrawConnection c(std::move(p.host), false);
     p.send({0x25, 1, 2, 3});
     std::vector<std::uint8_t> buf(64, 0xEE);
     const auto r = c.read(buf, 100ms);
@@ -204,7 +201,7 @@ TEST(HidrawRead, UnnumberedReportsGetReportIdZeroInFront) {
 
 TEST(HidrawRead, NumberedReportsKeepTheirId) {
     Pair p;
-    HidrawConnection c(p.host, true);
+    HidrawConnection c(std::move(p.host), true);
     p.send({0x06, 0x84});
     std::vector<std::uint8_t> buf(9);
     const auto r = c.read(buf, 100ms);
@@ -215,15 +212,14 @@ TEST(HidrawRead, NumberedReportsKeepTheirId) {
 
 TEST(HidrawRead, TimeoutZeroLengthCancelAndHangUp) {
     Pair p;
-    HidrawConnection c(p.host, false);
+    HidrawConnection c(std::move(p.host), false);
     std::vector<std::uint8_t> buf(64);
     EXPECT_EQ(c.read(buf, 0ms).status, ReadResult::Status::Timeout);
     p.send({});
     const auto empty = c.read(buf, 100ms);
     EXPECT_EQ(empty.status, ReadResult::Status::Data);
     EXPECT_EQ(empty.size, 0u);
-    close(p.device);
-    p.device = -1;
+    p.device.reset();
     EXPECT_EQ(c.read(buf, 100ms).status, ReadResult::Status::Unplugged);
     EXPECT_TRUE(c.gone());
     c.cancelRead();
