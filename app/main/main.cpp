@@ -101,7 +101,8 @@ RunDevices makeDevices(platform::EventLoop& loop, const app::Options& o,
                        const sim::hid::Scenario& scenario) {
     RunDevices d;
     if (o.simulate) {
-        d.hid = sim::hid::makeVirtualController(loop, scenario);
+        // Through read threads and hand-overs, as the hardware goes.
+        d.hid = sim::hid::makeVirtualController(loop, scenario, sim::hid::Delivery::Threaded);
     } else {
         d.hid = platform::hid::makeHidrawBackend(loop);
     }
