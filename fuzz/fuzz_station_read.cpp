@@ -1,51 +1,21 @@
 // What a station sends, any bytes, over a real loopback connection into the main window's
 // station server and its read handler.
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
-#include <memory>
-#include <string>
 
-#include "app/Unit1.h"
-#include "platform/VirtualEventLoop.h"
+#include "fuzz/AppRig.h"
 #include "platform/net/Socket.h"
-#include "sim/hid/VirtualController.h"
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-namespace {
-
-struct Rig {
-    tc::platform::VirtualEventLoop loop;
-    std::unique_ptr<tc::sim::hid::VirtualController> hid;
-    std::unique_ptr<tc::app::TForm1> form;
-
-    Rig() {
-        const fs::path dir =
-            fs::temp_directory_path() / ("touchcal-fuzz-station-" + std::to_string(::getpid()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        loop.setErrorSink([](const std::string&) {});
-        hid = std::make_unique<tc::sim::hid::VirtualController>(loop,
-                                                               tc::sim::hid::defaultScenario());
-        tc::app::DeviceOptions devices;
-        devices.serialDevice = (dir / "no-such-tty").string();
-        devices.stationPort = 0;  // an ephemeral port, so runs never collide
-        form = std::make_unique<tc::app::TForm1>(loop, *hid, tc::app::AppPaths{dir, dir},
-                                                 tc::app::HostInfo{}, devices);
-        form->FormCreate();
-        form->FormShow();
-    }
-};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static Rig rig;
+    static tc::fuzz::AppRig& rig = []() -> tc::fuzz::AppRig& {
+        static tc::fuzz::AppRig r(tc::fuzz::rigFolder("station"));
+        r.form->FormShow();
+        return r;
+    }();
     auto& server = rig.form->ServerSocket1;
     {
         auto client = tc::platform::net::connectLoopback(server.LocalPort());

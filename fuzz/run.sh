@@ -4,7 +4,7 @@
 # says where the reproducer is.
 #   fuzz/run.sh BUILD_FOLDER [target ...]
 set -uo pipefail
-build=${1:?build folder}
+build=$(cd "${1:?build folder}" && pwd)
 shift
 here=$(cd "$(dirname "$0")" && pwd)
 seconds=${FUZZ_SECONDS:-60}
