@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <vector>
 
 #include "device/HidCtrl.h"
@@ -197,6 +198,26 @@ TEST(HidCtrlLayer, AnExceptionInTheDataHandlerIsLoggedAndReadingGoesOn) {
     ASSERT_EQ(log.size(), 1u);
     EXPECT_NE(log[0].find("'x' is not a valid integer value"), std::string::npos);
     r.ctrl.CheckIn(d);
+}
+
+TEST(HidCtrlLayer, AFailedSendSaysWhy) {
+    Rig r;
+    r.loop.runPending();
+    const std::vector<std::uint8_t> testMode{6, 0x84, 0, 0, 0, 0, 0, 0, 0};
+    HidDevice* cmd = r.ctrl.Device(1);
+    EXPECT_FALSE(cmd->SetFeature(testMode));
+    EXPECT_EQ(cmd->LastError(), EBADF);  // not held: not open for reading and writing
+    ASSERT_TRUE(r.ctrl.CheckOutByIndex(cmd, 1));
+    EXPECT_FALSE(cmd->SetFeature(std::vector<std::uint8_t>{7, 0}));
+    EXPECT_EQ(cmd->LastError(), EINVAL);  // a report the interface does not declare
+    EXPECT_TRUE(cmd->SetFeature(testMode));
+    EXPECT_EQ(cmd->LastError(), 0);
+    r.sim.unplug(Port::Command);
+    r.loop.runPending();
+    std::size_t written = 0;
+    EXPECT_FALSE(cmd->WriteFile(testMode, written));
+    EXPECT_EQ(cmd->LastError(), ENODEV);
+    r.ctrl.CheckIn(cmd);
 }
 
 TEST(HidCtrlLayer, DestroyingTheControllerUnplugsHeldDevices) {

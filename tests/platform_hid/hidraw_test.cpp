@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -224,6 +225,22 @@ TEST(HidrawRead, TimeoutZeroLengthCancelAndHangUp) {
     EXPECT_TRUE(c.gone());
     c.cancelRead();
     EXPECT_EQ(c.read(buf, 100ms).status, ReadResult::Status::Cancelled);
+}
+
+TEST(HidrawSend, AFailedSendSaysWhy) {
+    const std::uint8_t report[9] = {6, 0x84, 0, 0, 0, 0, 0, 0, 0};
+    HidrawConnection idOnly{tc::platform::UniqueFd(), false};
+    EXPECT_EQ(idOnly.write(report).error, EBADF);
+    EXPECT_EQ(idOnly.setFeature(report).error, EBADF);
+    // The system's own reason comes through.
+    HidrawConnection full{tc::platform::UniqueFd(::open("/dev/full", O_RDWR | O_CLOEXEC)), true};
+    ASSERT_TRUE(full.readWrite());
+    EXPECT_EQ(full.write(report).error, ENOSPC);
+    EXPECT_EQ(full.setFeature(report).error, ENOTTY);  // not a hidraw node
+    EXPECT_FALSE(full.gone());
+    Pair p;
+    HidrawConnection socket(std::move(p.host), true);
+    EXPECT_TRUE(socket.write(report).ok());
 }
 
 TEST(HidHotplug, KernelUeventsAboutHidrawNodesAreRecognised) {

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <map>
 
 #include "device/ControllerLink.h"
 #include "platform/VirtualEventLoop.h"
 #include "sim/hid/VirtualController.h"
+#include "tests/device/FakeView.h"
 
 using namespace tc;
 using namespace tc::device;
@@ -217,4 +219,60 @@ TEST(HidSimController, ScriptedUnplugAndReplugAreAnnounced) {
     const auto after = sim.enumerate();
     ASSERT_EQ(after.size(), 2u);
     EXPECT_EQ(before.size(), 1u);
+}
+
+TEST(HidSimController, ThreadedConnectionsAreReadAndTakeCommandsDirectly) {
+    platform::VirtualEventLoop loop;
+    VirtualController sim(loop, defaultScenario(), Delivery::Threaded);
+    const auto list = sim.enumerate();
+    ASSERT_EQ(list.size(), 2u);
+    auto data = sim.open(list[0]);
+    auto command = sim.open(list[1]);
+    ASSERT_TRUE(data && command);
+    EXPECT_FALSE(data->pushesReports());
+    EXPECT_TRUE(command->setFeature(featureReport(Command::ReadBlock, 2)).ok());
+    EXPECT_EQ(command->setFeature(Bytes{0x07, 0}).error, EINVAL);  // no such report
+    EXPECT_TRUE(data->write(outputReport()).ok());
+    loop.advance(10ms);  // the block's answer is sent
+    Bytes buffer(64);
+    const auto got = data->read(buffer, 1000ms);
+    ASSERT_EQ(got.status, platform::hid::ReadResult::Status::Data);
+    EXPECT_EQ(got.size, 64u);
+    EXPECT_EQ(buffer[0], 0);     // the report ID put back in front
+    EXPECT_EQ(buffer[1], 0x25);  // flags | raw block
+    EXPECT_EQ(buffer[5], 2);     // the block asked for
+    // An unplug hangs the socket up, as a node that goes away does.
+    sim.unplug(Port::Data);
+    EXPECT_EQ(data->read(buffer, 1000ms).status, platform::hid::ReadResult::Status::Unplugged);
+    EXPECT_EQ(data->write(outputReport()).error, ENODEV);
+}
+
+TEST(HidSimController, ThreadedTheLinkFindsTheControllerReadsItsStreamAndSurvivesAReplug) {
+    platform::VirtualEventLoop loop;
+    loop.setRealWaitSlice(1ms);  // the clock waits a little for the read threads
+    VirtualController sim(loop, defaultScenario(), Delivery::Threaded);
+    HidCtrl ctrl(loop, sim);
+    test::FakeView view;
+    ControllerLink link(ctrl, view);
+    link.ConnectHandlers();
+    // Every report handled restarts the watchdog; identification started the stream.
+    ASSERT_TRUE(loop.runUntil([&] { return link.DataDevice() && view.timer1Restarts >= 50; }));
+    EXPECT_EQ(view.labelDevice, "Device: PlugIn");
+    ASSERT_NE(link.FeatureDevice(), nullptr);
+    EXPECT_TRUE(link.DataDevice()->IsReading());
+    EXPECT_TRUE(sim.testMode());
+    EXPECT_EQ(view.lamp, 2);
+    EXPECT_EQ(link.testDataBuffer()[0], 0x22);  // a test sample
+
+    sim.unplug(Port::Data);
+    ASSERT_TRUE(loop.runUntil([&] { return view.labelDevice == "Device: PlugOut"; }));
+    EXPECT_EQ(link.DataDevice(), nullptr);
+    EXPECT_EQ(view.memo1, (std::vector<std::string>{"Device: PlugOut"}));
+
+    const int before = view.timer1Restarts;
+    sim.plug(Port::Data);
+    ASSERT_TRUE(
+        loop.runUntil([&] { return link.DataDevice() && view.timer1Restarts >= before + 50; }));
+    EXPECT_EQ(view.labelDevice, "Device: PlugIn");
+    EXPECT_TRUE(link.DataDevice()->IsReading());
 }
