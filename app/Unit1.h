@@ -57,6 +57,9 @@ struct DeviceOptions {
     bool forceCommPortOn = false;  // open the printer's port whatever the settings say
 };
 
+// Threads: main thread only. Every entry point (the window's events, the timers, the
+// station server's events, the controller link's view) is called by the loop; the devices'
+// own threads reach the window only through their hand-overs to the loop.
 class TForm1 {
 public:
     // `hid` is where the controller is looked for: the hidraw nodes, or the virtual
