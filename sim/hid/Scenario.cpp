@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "platform/Convert.h"
+#include "platform/UniqueFd.h"
 
 namespace tc::sim::hid {
 
@@ -165,24 +166,21 @@ Scenario parseScenario(std::string_view text) {
 Scenario loadScenario(const std::string& path) {
     // Read by hand: a stream opens a folder without complaint and then reads nothing,
     // which would pass for an empty scenario, the default unit.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw ScenarioError("cannot open scenario file " + path + ": " + std::strerror(errno));
+    const platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) throw ScenarioError("cannot open scenario file " + path + ": " + std::strerror(errno));
     std::string text;
     char buf[4096];
     for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
         if (n > 0) {
             text.append(buf, std::size_t(n));
         } else if (n == 0) {
             break;
         } else if (errno != EINTR) {
             const int err = errno;
-            ::close(fd);
             throw ScenarioError("cannot read scenario file " + path + ": " + std::strerror(err));
         }
     }
-    ::close(fd);
     return parseScenario(text);
 }
 
