@@ -5,8 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <stdexcept>
 #include <vector>
+
+#include "platform/Error.h"
 
 namespace tc::platform {
 
@@ -31,9 +32,10 @@ FdEvent fromPoll(short p) {
 }  // namespace
 
 VirtualEventLoop::VirtualEventLoop(LocalDateTime start)
-    : mainThread_(std::this_thread::get_id()), startWall_(start) {
-    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd_ < 0) throw std::runtime_error("eventfd failed");
+    : mainThread_(std::this_thread::get_id()),
+      startWall_(start),
+      wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (!wakeFd_) throwErrno("eventfd");
 }
 
 VirtualEventLoop::~VirtualEventLoop() {
@@ -45,16 +47,17 @@ VirtualEventLoop::~VirtualEventLoop() {
         queue_.clear();
     }
     doneCv_.notify_all();
-    close(wakeFd_);
 }
 
 TimerId VirtualEventLoop::startTimer(Millis interval, Task tick) {
+    assertMainThread("VirtualEventLoop::startTimer");
     const TimerId id = nextTimerId_++;
     timers_[id] = {interval, clock_ + interval, order_++, std::move(tick)};
     return id;
 }
 
 void VirtualEventLoop::stopTimer(TimerId id) {
+    assertMainThread("VirtualEventLoop::stopTimer");
     timers_.erase(id);
 }
 
@@ -64,7 +67,7 @@ void VirtualEventLoop::post(Task task) {
         queue_.push_back({std::move(task), nullptr});
     }
     const std::uint64_t one = 1;
-    [[maybe_unused]] auto n = write(wakeFd_, &one, sizeof one);
+    [[maybe_unused]] auto n = write(wakeFd_.get(), &one, sizeof one);
 }
 
 void VirtualEventLoop::invokeAndWait(Task task) {
@@ -78,14 +81,14 @@ void VirtualEventLoop::invokeAndWait(Task task) {
         queue_.push_back({std::move(task), &done});
     }
     const std::uint64_t one = 1;
-    [[maybe_unused]] auto n = write(wakeFd_, &one, sizeof one);
+    [[maybe_unused]] auto n = write(wakeFd_.get(), &one, sizeof one);
     std::unique_lock lock(mutex_);
     doneCv_.wait(lock, [&] { return done; });
 }
 
 bool VirtualEventLoop::runQueuedOnce() {
     std::uint64_t drained;
-    [[maybe_unused]] auto n = read(wakeFd_, &drained, sizeof drained);
+    [[maybe_unused]] auto n = read(wakeFd_.get(), &drained, sizeof drained);
     std::size_t budget;
     {
         std::lock_guard lock(mutex_);
@@ -120,7 +123,7 @@ bool VirtualEventLoop::runQueuedOnce() {
     if (more) {
         // The wake-up was consumed above; keep a waiting poll from sleeping past them.
         const std::uint64_t one = 1;
-        [[maybe_unused]] auto w = write(wakeFd_, &one, sizeof one);
+        [[maybe_unused]] auto w = write(wakeFd_.get(), &one, sizeof one);
     }
     return ran;
 }
@@ -131,13 +134,14 @@ std::size_t VirtualEventLoop::queuedWork() const {
 }
 
 void VirtualEventLoop::runQueuedWork() {
+    assertMainThread("VirtualEventLoop::runQueuedWork");
     runQueuedOnce();
 }
 
 bool VirtualEventLoop::pollFds(int timeoutMs) {
     std::vector<pollfd> fds;
     std::vector<WatchId> ids;
-    fds.push_back({wakeFd_, POLLIN, 0});
+    fds.push_back({wakeFd_.get(), POLLIN, 0});
     ids.push_back(0);
     for (auto& [id, w] : watches_) {
         fds.push_back({w.fd, toPoll(w.events), 0});
@@ -189,25 +193,30 @@ bool VirtualEventLoop::runRound(bool withIdle) {
 }
 
 void VirtualEventLoop::processMessages() {
+    assertMainThread("VirtualEventLoop::processMessages");
     runRound(false);
 }
 
 void VirtualEventLoop::sleep(Millis duration) {
+    assertMainThread("VirtualEventLoop::sleep");
     clock_ += duration;
 }
 
 WatchId VirtualEventLoop::watchFd(int fd, FdEvent events, std::function<void(FdEvent)> handler) {
+    assertMainThread("VirtualEventLoop::watchFd");
     const WatchId id = nextWatchId_++;
     watches_[id] = {fd, events, std::move(handler)};
     return id;
 }
 
 void VirtualEventLoop::setWatchEvents(WatchId id, FdEvent events) {
+    assertMainThread("VirtualEventLoop::setWatchEvents");
     auto it = watches_.find(id);
     if (it != watches_.end()) it->second.events = events;
 }
 
 void VirtualEventLoop::removeWatch(WatchId id) {
+    assertMainThread("VirtualEventLoop::removeWatch");
     watches_.erase(id);
 }
 
@@ -216,11 +225,13 @@ LocalDateTime VirtualEventLoop::now() const {
 }
 
 void VirtualEventLoop::setNow(const LocalDateTime& t) {
+    assertMainThread("VirtualEventLoop::setNow");
     startWall_ = t;
     wallOffset_ = -clock_;
 }
 
 void VirtualEventLoop::runPending() {
+    assertMainThread("VirtualEventLoop::runPending");
     for (int guard = 0; guard < 100000 && runRound(true); ++guard) {
     }
 }
@@ -233,6 +244,7 @@ const VirtualEventLoop::TimerEntry* VirtualEventLoop::nextTimer() const {
 }
 
 void VirtualEventLoop::advance(Millis d) {
+    assertMainThread("VirtualEventLoop::advance");
     const Millis target = clock_ + d;
     runPending();
     for (;;) {
@@ -247,6 +259,7 @@ void VirtualEventLoop::advance(Millis d) {
 
 bool VirtualEventLoop::runUntil(const std::function<bool()>& done, Millis virtualLimit,
                                 Millis realLimit) {
+    assertMainThread("VirtualEventLoop::runUntil");
     const Millis virtualEnd = clock_ + virtualLimit;
     const auto realEnd = std::chrono::steady_clock::now() + realLimit;
     runPending();
@@ -279,6 +292,7 @@ bool VirtualEventLoop::runUntil(const std::function<bool()>& done, Millis virtua
 }
 
 void VirtualEventLoop::run() {
+    assertMainThread("VirtualEventLoop::run");
     quit_ = false;
     const Millis year(365LL * 24 * 3600 * 1000);
     runUntil([] { return false; }, year, year);

@@ -1,6 +1,12 @@
 // An event loop on a simulated clock, for tests: sleeps and timers move the clock instead
 // of waiting, so a sequence with 100 ms, 1000 ms and 5000 ms waits runs in microseconds and
 // always in the same order. Work from real threads and real descriptors still arrives.
+//
+// Threads: the loop belongs to the thread that made it, its main thread. post,
+// invokeAndWait and queuedWork may be called from any thread; every other call, the clocks
+// and the test controls included, only from the main thread (the simulated clock moves
+// there), and the calls that run or register work check it (EventLoop::assertMainThread).
+// Every handler runs on the main thread.
 #pragma once
 
 #include <atomic>
@@ -11,6 +17,7 @@
 #include <thread>
 
 #include "platform/EventLoop.h"
+#include "platform/UniqueFd.h"
 
 namespace tc::platform {
 
@@ -26,14 +33,20 @@ public:
     void processMessages() override;
     void runQueuedWork() override;
     void sleep(Millis duration) override;
-    void setIdleHook(Task hook) override { idleHook_ = std::move(hook); }
+    void setIdleHook(Task hook) override {
+        assertMainThread("VirtualEventLoop::setIdleHook");
+        idleHook_ = std::move(hook);
+    }
     WatchId watchFd(int fd, FdEvent events, std::function<void(FdEvent)> handler) override;
     void setWatchEvents(WatchId id, FdEvent events) override;
     void removeWatch(WatchId id) override;
     LocalDateTime now() const override;
     Millis monotonic() const override { return clock_; }
     void run() override;
-    void quit() override { quit_ = true; }
+    void quit() override {
+        assertMainThread("VirtualEventLoop::quit");
+        quit_ = true;
+    }
     bool isMainThread() const override { return std::this_thread::get_id() == mainThread_; }
 
     // Test controls.
@@ -94,7 +107,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable doneCv_;
     std::deque<Queued> queue_;
-    int wakeFd_ = -1;
+    UniqueFd wakeFd_;  // readable while work from other threads waits
 };
 
 }  // namespace tc::platform

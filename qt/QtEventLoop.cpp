@@ -62,6 +62,7 @@ QtEventLoop::~QtEventLoop() {
 }
 
 platform::TimerId QtEventLoop::startTimer(platform::Millis interval, platform::Task tick) {
+    assertMainThread("QtEventLoop::startTimer");
     const auto id = nextTimer_++;
     auto t = std::make_unique<QTimer>();
     t->setTimerType(Qt::PreciseTimer);
@@ -73,6 +74,7 @@ platform::TimerId QtEventLoop::startTimer(platform::Millis interval, platform::T
 }
 
 void QtEventLoop::stopTimer(platform::TimerId id) {
+    assertMainThread("QtEventLoop::stopTimer");
     auto it = timers_.find(id);
     if (it == timers_.end()) return;
     it->second->stop();
@@ -148,15 +150,18 @@ std::size_t QtEventLoop::queuedWork() const {
 }
 
 void QtEventLoop::runQueuedWork() {
+    assertMainThread("QtEventLoop::runQueuedWork");
     drainQueue();
 }
 
 void QtEventLoop::processMessages() {
+    assertMainThread("QtEventLoop::processMessages");
     drainQueue();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 void QtEventLoop::sleep(platform::Millis duration) {
+    assertMainThread("QtEventLoop::sleep");
     std::this_thread::sleep_for(duration);
 }
 
@@ -169,6 +174,7 @@ void QtEventLoop::applyEvents(Watch& w) {
 
 platform::WatchId QtEventLoop::watchFd(int fd, FdEvent events,
                                        std::function<void(FdEvent)> handler) {
+    assertMainThread("QtEventLoop::watchFd");
     const auto id = nextWatch_++;
     Watch w{fd, events, std::move(handler), nullptr, nullptr};
     w.read = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
@@ -181,6 +187,7 @@ platform::WatchId QtEventLoop::watchFd(int fd, FdEvent events,
 }
 
 void QtEventLoop::setWatchEvents(platform::WatchId id, FdEvent events) {
+    assertMainThread("QtEventLoop::setWatchEvents");
     auto it = watches_.find(id);
     if (it == watches_.end()) return;
     it->second.events = events;
@@ -188,6 +195,7 @@ void QtEventLoop::setWatchEvents(platform::WatchId id, FdEvent events) {
 }
 
 void QtEventLoop::removeWatch(platform::WatchId id) {
+    assertMainThread("QtEventLoop::removeWatch");
     auto it = watches_.find(id);
     if (it == watches_.end()) return;
     it->second.read->setEnabled(false);
@@ -217,6 +225,7 @@ platform::Millis QtEventLoop::monotonic() const {
 }
 
 void QtEventLoop::run() {
+    assertMainThread("QtEventLoop::run");
     QCoreApplication::exec();
 }
 

@@ -1,5 +1,12 @@
 // The event loop on Qt's own loop: GUI and headless both run it (headless on
 // QCoreApplication, which needs no display).
+//
+// Threads: the loop belongs to the thread that made it, which is the application's (the
+// main thread). post, invokeAndWait, queuedWork, quit, now and monotonic may be called
+// from any thread; posted work waits in a locked queue that a queued call drains on the
+// main thread. Every other call only from the main thread, and they check it
+// (EventLoop::assertMainThread): the timers and notifiers behind them are Qt objects of
+// that thread. Every handler runs on the main thread.
 #pragma once
 
 #include <QObject>
@@ -30,7 +37,10 @@ public:
     void processMessages() override;
     void runQueuedWork() override;
     void sleep(platform::Millis duration) override;
-    void setIdleHook(platform::Task hook) override { idleHook_ = std::move(hook); }
+    void setIdleHook(platform::Task hook) override {
+        assertMainThread("QtEventLoop::setIdleHook");
+        idleHook_ = std::move(hook);
+    }
     platform::WatchId watchFd(int fd, platform::FdEvent events,
                               std::function<void(platform::FdEvent)> handler) override;
     void setWatchEvents(platform::WatchId id, platform::FdEvent events) override;
