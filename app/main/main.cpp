@@ -19,6 +19,7 @@
 #include "app/Unit1.h"
 #include "platform/Files.h"
 #include "platform/InstanceLock.h"
+#include "platform/UniqueFd.h"
 #include "platform/Version.h"
 #include "platform/hid/Hidraw.h"
 #include "qt/FormWindow.h"
@@ -31,12 +32,14 @@ namespace {
 
 using namespace tc;
 
-int signalPipe[2] = {-1, -1};
+// The signal handler writes to the second end; reading the descriptor's number is all it
+// does with the object.
+platform::FdPair signalPipe;
 
 void onSignal(int) {
     const int saved = errno;
     const char c = 1;
-    [[maybe_unused]] auto n = ::write(signalPipe[1], &c, 1);
+    [[maybe_unused]] auto n = ::write(signalPipe.second.get(), &c, 1);
     errno = saved;
 }
 
@@ -47,7 +50,10 @@ void onSignal(int) {
 // written is lost and the program goes on (sockets send with MSG_NOSIGNAL already).
 void catchSignals() {
     ::signal(SIGPIPE, SIG_IGN);
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    signalPipe.first.reset(ends[0]);
+    signalPipe.second.reset(ends[1]);
     struct sigaction sa {};
     sa.sa_handler = onSignal;
     sa.sa_flags = SA_RESTART;
@@ -61,15 +67,17 @@ void catchSignals() {
     sigprocmask(SIG_UNBLOCK, &ending, nullptr);
 }
 
-// The main window closes the ordinary way on those signals.
-void closeOnSignals(platform::EventLoop& loop, const std::function<void()>& close) {
-    if (signalPipe[0] < 0) return;
-    loop.watchFd(signalPipe[0], platform::FdEvent::Read, [close](platform::FdEvent) {
-        char buf[16];
-        while (::read(signalPipe[0], buf, sizeof buf) > 0) {
-        }
-        close();
-    });
+// The main window closes the ordinary way on those signals, for as long as the handle lives.
+[[nodiscard]] platform::WatchHandle closeOnSignals(platform::EventLoop& loop,
+                                                   std::function<void()> close) {
+    if (!signalPipe.first) return {};
+    return loop.watch(signalPipe.first.get(), platform::FdEvent::Read,
+                      [close = std::move(close)](platform::FdEvent) {
+                          char buf[16];
+                          while (::read(signalPipe.first.get(), buf, sizeof buf) > 0) {
+                          }
+                          close();
+                      });
 }
 
 bool displayPresent() {
@@ -145,7 +153,7 @@ int runHeadless(int argc, char** argv, const app::Options& o, const sim::hid::Sc
         form.FormClose();
         loop.quit();
     };
-    closeOnSignals(loop, close);
+    const platform::WatchHandle signals = closeOnSignals(loop, close);
     form.FormCreate();
     loop.dispatch([&] { form.FormShow(); });
     platform::debugOutput("touchcal: ready");
@@ -184,7 +192,7 @@ int runWindow(int argc, char** argv, const app::Options& o, const sim::hid::Scen
             else
                 window.showError(e);
         });
-        closeOnSignals(loop, [&] {
+        const platform::WatchHandle signals = closeOnSignals(loop, [&] {
             if (ending) return;
             ending = true;
             if (auto* box = QApplication::activeModalWidget()) box->close();
@@ -199,7 +207,7 @@ int runWindow(int argc, char** argv, const app::Options& o, const sim::hid::Scen
         // Start-up failed: the operator sees why in the error box (a signal closes it too).
         const std::string text = failureText();
         std::cerr << "touchcal: " << text << '\n';
-        qt::showErrorBox(nullptr, text, signalPipe[0]);
+        qt::showErrorBox(nullptr, text, signalPipe.first.get());
     }
     return 0;
 }
