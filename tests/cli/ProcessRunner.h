@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/UniqueFd.h"
+
 namespace tc::testing {
 
 class Process {
@@ -19,8 +21,11 @@ public:
     // at once is still pending when its own code first runs.
     Process(std::vector<std::string> args, std::vector<std::string> env,
             bool endingSignalsBlocked = false) {
-        int err[2];
-        if (::pipe2(err, O_CLOEXEC) != 0) return;
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) return;
+        tc::platform::UniqueFd readEnd(ends[0]);
+        const tc::platform::UniqueFd writeEnd(
+            ends[1]);  // the child keeps it; ours closes on return
         sigset_t ending, before;
         sigemptyset(&ending);
         sigaddset(&ending, SIGTERM);
@@ -29,8 +34,8 @@ public:
         pid_ = ::fork();
         if (endingSignalsBlocked && pid_ != 0) ::sigprocmask(SIG_SETMASK, &before, nullptr);
         if (pid_ == 0) {
-            ::dup2(err[1], 2);
-            ::dup2(err[1], 1);
+            ::dup2(writeEnd.get(), 2);
+            ::dup2(writeEnd.get(), 1);
             std::vector<char*> argv, envp;
             for (auto& a : args) argv.push_back(a.data());
             argv.push_back(nullptr);
@@ -39,15 +44,13 @@ public:
             ::execve(argv[0], argv.data(), envp.data());
             ::_exit(127);
         }
-        ::close(err[1]);
-        fd_ = err[0];
+        fd_ = std::move(readEnd);
     }
     ~Process() {
         if (pid_ > 0 && !exited_) {
             ::kill(pid_, SIGKILL);
             wait(std::chrono::seconds(5));
         }
-        if (fd_ >= 0) ::close(fd_);
     }
 
     // Reads output until `needle` has appeared or the time is up.
@@ -78,10 +81,7 @@ public:
     }
     void signal(int sig) { ::kill(pid_, sig); }
     // Nobody reads the program's output any more: its next write meets a broken pipe.
-    void closeOutput() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
+    void closeOutput() { fd_.reset(); }
     // Still running, without collecting its exit.
     bool running() {
         if (exited_) return false;
@@ -93,20 +93,20 @@ public:
 
 private:
     bool readSome(int timeoutMs) {
-        if (fd_ < 0) {
+        if (!fd_) {
             ::poll(nullptr, 0, timeoutMs);
             return false;
         }
-        pollfd p{fd_, POLLIN, 0};
+        pollfd p{fd_.get(), POLLIN, 0};
         if (::poll(&p, 1, timeoutMs) <= 0) return false;
         char buf[4096];
-        const ssize_t n = ::read(fd_, buf, sizeof buf);
+        const ssize_t n = ::read(fd_.get(), buf, sizeof buf);
         if (n <= 0) return false;
         output_.append(buf, std::size_t(n));
         return true;
     }
     pid_t pid_ = -1;
-    int fd_ = -1;
+    tc::platform::UniqueFd fd_;  // the program's standard output and error
     bool exited_ = false;
     std::string output_;
 };

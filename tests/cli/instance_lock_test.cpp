@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -32,21 +33,22 @@ TEST(InstanceLock, TellsAHeldLockFromAFileThatCannotBeUsed) {
         std::function<void()> make;
         InstanceLock::State state;
         const char* failure;
+        int error;
     } cases[] = {
-        {"nothing there", [] {}, InstanceLock::State::Owned, ""},
+        {"nothing there", [] {}, InstanceLock::State::Owned, "", 0},
         {"a lock left by a copy that ended",
          [&] {
              holder.emplace("copy", dir);
              holder.reset();
          },
-         InstanceLock::State::Owned, ""},
+         InstanceLock::State::Owned, "", 0},
         {"a copy holding it", [&] { holder.emplace("copy", dir); },
-         InstanceLock::State::HeldByAnotherCopy, ""},
+         InstanceLock::State::HeldByAnotherCopy, "", 0},
         {"a folder in its place", [&] { std::filesystem::create_directory(file); },
-         InstanceLock::State::Unavailable, "Is a directory"},
+         InstanceLock::State::Unavailable, "Is a directory", EISDIR},
         {"a link into a missing folder",
          [&] { std::filesystem::create_symlink(dir / "gone" / "copy.lock", file); },
-         InstanceLock::State::Unavailable, "No such file or directory"},
+         InstanceLock::State::Unavailable, "No such file or directory", ENOENT},
     };
     for (const auto& c : cases) {
         holder.reset();
@@ -56,6 +58,7 @@ TEST(InstanceLock, TellsAHeldLockFromAFileThatCannotBeUsed) {
         EXPECT_EQ(lock.state(), c.state) << c.what;
         EXPECT_EQ(lock.owned(), c.state == InstanceLock::State::Owned) << c.what;
         EXPECT_EQ(lock.failure(), c.failure) << c.what;
+        EXPECT_EQ(lock.error(), c.error) << c.what;
         EXPECT_EQ(lock.path(), file);
     }
     holder.reset();
