@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -183,6 +184,7 @@ TEST_F(Station, BindFailureIsReportedAndTheNextActivationRetries) {
         FAIL() << "activation succeeded on a taken port";
     } catch (const SocketError& e) {
         EXPECT_STREQ(e.what(), "Windows socket error: Address already in use (98), on API 'bind'");
+        EXPECT_EQ(e.code(), std::errc::address_in_use);  // the reason, as the errno family has it
     }
     EXPECT_FALSE(server.Active());
     { auto gone = std::move(other); }
