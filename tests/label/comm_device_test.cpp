@@ -276,7 +276,9 @@ TEST(CommDeviceThreads, MainThreadEntryPointsRefuseOtherThreads) {
         {"TCommDevice::PurgeWrite", [](TCommDevice& p) { p.PurgeWrite(true); }},
         {"TCommDevice::Open", [](TCommDevice& p) { p.Open(); }},
     };
-    for (const auto& [where, call] : calls) {
+    for (const auto& entry : calls) {
+        const char* where = entry.first;
+        const auto& call = entry.second;  // a structured binding cannot be captured here
         EXPECT_DEATH(
             {
                 TCommDevice port;
