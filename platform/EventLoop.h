@@ -99,11 +99,6 @@ public:
 
     virtual ~EventLoop() = default;
 
-    // --- timers (main thread) ---
-    // A repeating timer: `tick` runs every `interval` from now until it is stopped.
-    virtual TimerId startTimer(Millis interval, Task tick) = 0;
-    virtual void stopTimer(TimerId id) = 0;
-
     // --- work from any thread ---
     // Queue `task` to run on the main thread; returns at once.
     virtual void post(Task task) = 0;
@@ -123,12 +118,6 @@ public:
     // Runs each time the queue becomes empty, before the loop waits. It must not post work.
     virtual void setIdleHook(Task hook) = 0;
 
-    // Watch a descriptor for readiness; `handler` runs on the main thread with what is
-    // ready. Error and hang-up are always reported.
-    virtual WatchId watchFd(int fd, FdEvent events, std::function<void(FdEvent)> handler) = 0;
-    virtual void setWatchEvents(WatchId id, FdEvent events) = 0;
-    virtual void removeWatch(WatchId id) = 0;
-
     // Local date and time, and a monotonic clock in milliseconds.
     virtual LocalDateTime now() const = 0;
     virtual Millis monotonic() const = 0;
@@ -140,7 +129,8 @@ public:
     virtual bool isMainThread() const = 0;
 
     // --- registrations as handles (main thread) ---
-    // Each is undone when the handle it returns goes.
+    // Each is undone when the handle it returns goes. A watch's handler runs on the main
+    // thread with what is ready; error and hang-up are always reported.
     [[nodiscard]] WatchHandle watch(int fd, FdEvent events, std::function<void(FdEvent)> handler);
     [[nodiscard]] TimerHandle every(Millis interval, Task tick);
     // Runs `fn` once, `delay` from now, unless the handle went first.
@@ -159,7 +149,20 @@ public:
     // Every entry into the program's logic (a timer, a click, a report) goes through it.
     void dispatch(const Task& task) const noexcept;
 
+protected:
+    // What each loop implements for the handles; only handles reach these, so no owner
+    // can forget to remove a registration. Stopping or removing an id that is gone
+    // already, also from inside its own handler, is harmless.
+    // A repeating timer: `tick` runs every `interval` from now until it is stopped.
+    virtual TimerId startTimer(Millis interval, Task tick) = 0;
+    virtual void stopTimer(TimerId id) = 0;
+    virtual WatchId watchFd(int fd, FdEvent events, std::function<void(FdEvent)> handler) = 0;
+    virtual void setWatchEvents(WatchId id, FdEvent events) = 0;
+    virtual void removeWatch(WatchId id) = 0;
+
 private:
+    friend class LoopHandle;
+    friend class WatchHandle;
     ErrorSink errorSink_;
 };
 

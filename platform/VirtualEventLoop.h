@@ -26,8 +26,6 @@ public:
     explicit VirtualEventLoop(LocalDateTime start = {2026, 12, 10, 9, 0, 0, 0});
     ~VirtualEventLoop() override;
 
-    TimerId startTimer(Millis interval, Task tick) override;
-    void stopTimer(TimerId id) override;
     void post(Task task) override;
     void invokeAndWait(Task task) override;
     void processMessages() override;
@@ -37,9 +35,6 @@ public:
         assertMainThread("VirtualEventLoop::setIdleHook");
         idleHook_ = std::move(hook);
     }
-    WatchId watchFd(int fd, FdEvent events, std::function<void(FdEvent)> handler) override;
-    void setWatchEvents(WatchId id, FdEvent events) override;
-    void removeWatch(WatchId id) override;
     LocalDateTime now() const override;
     Millis monotonic() const override { return clock_; }
     void run() override;
@@ -67,6 +62,13 @@ public:
     void setRealWaitSlice(Millis slice) { realSlice_ = slice; }
     // Posts and hand-overs from other threads that wait to run.
     std::size_t queuedWork() const;
+
+protected:
+    TimerId startTimer(Millis interval, Task tick) override;
+    void stopTimer(TimerId id) override;
+    WatchId watchFd(int fd, FdEvent events, std::function<void(FdEvent)> handler) override;
+    void setWatchEvents(WatchId id, FdEvent events) override;
+    void removeWatch(WatchId id) override;
 
 private:
     struct TimerEntry {

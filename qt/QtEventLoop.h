@@ -30,8 +30,6 @@ public:
     QtEventLoop();
     ~QtEventLoop() override;
 
-    platform::TimerId startTimer(platform::Millis interval, platform::Task tick) override;
-    void stopTimer(platform::TimerId id) override;
     void post(platform::Task task) override;
     void invokeAndWait(platform::Task task) override;
     void processMessages() override;
@@ -41,10 +39,6 @@ public:
         assertMainThread("QtEventLoop::setIdleHook");
         idleHook_ = std::move(hook);
     }
-    platform::WatchId watchFd(int fd, platform::FdEvent events,
-                              std::function<void(platform::FdEvent)> handler) override;
-    void setWatchEvents(platform::WatchId id, platform::FdEvent events) override;
-    void removeWatch(platform::WatchId id) override;
     platform::LocalDateTime now() const override { return platform::systemLocalTime(); }
     platform::Millis monotonic() const override;
     void run() override;
@@ -52,6 +46,14 @@ public:
     bool isMainThread() const override { return std::this_thread::get_id() == mainThread_; }
     // Posts and hand-overs from other threads that wait to run.
     std::size_t queuedWork() const;
+
+protected:
+    platform::TimerId startTimer(platform::Millis interval, platform::Task tick) override;
+    void stopTimer(platform::TimerId id) override;
+    platform::WatchId watchFd(int fd, platform::FdEvent events,
+                              std::function<void(platform::FdEvent)> handler) override;
+    void setWatchEvents(platform::WatchId id, platform::FdEvent events) override;
+    void removeWatch(platform::WatchId id) override;
 
 private:
     struct Queued {

@@ -11,8 +11,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <system_error>
 
 #include "platform/Files.h"
+#include "platform/UniqueFd.h"
 
 namespace fs = std::filesystem;
 using namespace tc::platform;
@@ -36,7 +38,7 @@ struct Folder : ::testing::Test {
 }  // namespace
 
 TEST_F(Folder, ReadRefusesWhatIsNotARegularFileWithoutWaiting) {
-    int sock = -1;
+    UniqueFd sock;
     struct Case {
         const char* name;
         std::function<fs::path()> make;
@@ -63,12 +65,12 @@ TEST_F(Folder, ReadRefusesWhatIsNotARegularFileWithoutWaiting) {
         {"device", [] { return fs::path("/dev/null"); }, "It is a device, not a regular file"},
         {"socket",
          [&] {
-             sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+             sock.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
              sockaddr_un a{};
              a.sun_family = AF_UNIX;
              const std::string p = (dir / "s").string();
              std::strncpy(a.sun_path, p.c_str(), sizeof a.sun_path - 1);
-             ::bind(sock, reinterpret_cast<sockaddr*>(&a), sizeof a);
+             ::bind(sock.get(), reinterpret_cast<sockaddr*>(&a), sizeof a);
              return dir / "s";
          },
          "It is a socket, not a regular file"},
@@ -82,13 +84,18 @@ TEST_F(Folder, ReadRefusesWhatIsNotARegularFileWithoutWaiting) {
         try {
             readFileIfExists(p);
             ADD_FAILURE() << c.name << " was read";
-        } catch (const FileError& e) {
+        } catch (const std::system_error& e) {
+            // The operator's text, and the reason beside it for the debug log.
+            EXPECT_NE(dynamic_cast<const FileError*>(&e), nullptr) << c.name;
             EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + p.string() + "\". " + c.reason)
                 << c.name;
+            EXPECT_NE(e.code().value(), 0) << c.name;
+            if (std::string(c.name) == "folder") {
+                EXPECT_EQ(e.code(), std::errc::is_a_directory);
+            }
         }
     }
     EXPECT_EQ(readFileIfExists(dir / "missing"), std::nullopt);
-    if (sock >= 0) ::close(sock);
 }
 
 TEST_F(Folder, OnlyTemporariesThatNoSaveHoldsAreStale) {
@@ -96,12 +103,12 @@ TEST_F(Folder, OnlyTemporariesThatNoSaveHoldsAreStale) {
     write(dir / ".x.ini.1.tmp", "dead");
     write(dir / ".x.ini.2.tmp", "live");
     write(dir / ".x.ini.3.tmp.keep", "other");
-    const int live = ::open((dir / ".x.ini.2.tmp").c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_EQ(::flock(live, LOCK_EX), 0);
+    UniqueFd live(::open((dir / ".x.ini.2.tmp").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(::flock(live.get(), LOCK_EX), 0);
     EXPECT_EQ(removeStaleTemporaries(target), 1);
     EXPECT_FALSE(fs::exists(dir / ".x.ini.1.tmp"));
     EXPECT_TRUE(fs::exists(dir / ".x.ini.2.tmp"));
-    ::close(live);
+    live.reset();
     EXPECT_EQ(removeStaleTemporaries(target), 1);
     EXPECT_TRUE(fs::exists(dir / ".x.ini.3.tmp.keep"));
     EXPECT_EQ(removeStaleTemporaries(dir / "no-such-folder" / "x.ini"), 0);

@@ -21,6 +21,7 @@
 #include <stdexcept>
 
 #include "../app/AppFixture.h"
+#include "platform/UniqueFd.h"
 #include "qt/FormWindow.h"
 
 using namespace tc;
@@ -237,11 +238,10 @@ TEST_F(MainWindow, TheErrorBoxShowsTheTextAsItIs) {
 TEST_F(MainWindow, TheErrorBoxClosesWhenItsDescriptorBecomesReadable) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
-    whenBoxShows([&](QMessageBox&) { ASSERT_EQ(::write(fds[1], "x", 1), 1); });
-    qt::showErrorBox(nullptr, "touchcal: cannot start", fds[0]);  // returns: the box closed
+    const platform::UniqueFd readEnd(fds[0]), writeEnd(fds[1]);
+    whenBoxShows([&](QMessageBox&) { ASSERT_EQ(::write(writeEnd.get(), "x", 1), 1); });
+    qt::showErrorBox(nullptr, "touchcal: cannot start", readEnd.get());  // returns: closed
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-    ::close(fds[0]);
-    ::close(fds[1]);
 }
 
 TEST_F(MainWindow, TheOuterSizeKnownBeforehandIsThatOfTheShownWindow) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "device/ControllerLink.h"
+#include "platform/UniqueFd.h"
 #include "platform/net/Socket.h"
 #include "qt/QtEventLoop.h"
 #include "station/ServerSocket.h"
@@ -163,20 +164,25 @@ TEST_F(QtLoop, ExceptionsInHandlersGoToTheErrorSink) {
 TEST_F(QtLoop, DescriptorWatchesSeeDataAndHangUp) {
     int fds[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    platform::UniqueFd ours(fds[0]), peer(fds[1]);
     std::vector<platform::FdEvent> seen;
-    const auto id = loop.watchFd(fds[0], platform::FdEvent::Read, [&](platform::FdEvent e) {
-        seen.push_back(e);
-        char buf[16];
-        [[maybe_unused]] auto n = ::read(fds[0], buf, sizeof buf);
-    });
+    platform::WatchHandle watch =
+        loop.watch(ours.get(), platform::FdEvent::Read, [&](platform::FdEvent e) {
+            seen.push_back(e);
+            char buf[16];
+            [[maybe_unused]] auto n = ::read(ours.get(), buf, sizeof buf);
+        });
 
-    ASSERT_EQ(::write(fds[1], "x", 1), 1);
+    ASSERT_EQ(::write(peer.get(), "x", 1), 1);
     EXPECT_TRUE(runUntil(loop, [&] { return !seen.empty(); }));
     EXPECT_TRUE(any(seen[0] & platform::FdEvent::Read));
-    ::close(fds[1]);
+    peer.reset();
     EXPECT_TRUE(runUntil(loop, [&] { return any(seen.back() & platform::FdEvent::HangUp); }));
-    loop.removeWatch(id);
-    ::close(fds[0]);
+    // Once the handle has gone nothing more is heard, though the descriptor stays ready.
+    watch.reset();
+    const auto heard = seen.size();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(seen.size(), heard);
 }
 
 TEST_F(QtLoop, TheStationServerWorksOnIt) {
