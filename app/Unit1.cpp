@@ -96,24 +96,24 @@ TForm1::TForm1(platform::EventLoop& loop, platform::hid::HidBackend& hid, AppPat
     CoolTrayIcon1.onDblClick = [this] { CoolTrayIcon1DblClick(); };
     Form1.find("Button1").onClick = [this] { suitempButton1Click(); };
 
-    ServerSocket1.SetPort(devices_.stationPort);
-    ServerSocket1.OnListen = [this] { ServerSocket1Listen(); };
-    ServerSocket1.OnGetSocket = [this](int s) { ServerSocket1GetSocket(s); };
-    ServerSocket1.OnClientConnect = [this](auto& c) { ServerSocket1ClientConnect(c); };
-    ServerSocket1.OnAccept = [this](auto& c) { ServerSocket1Accept(c); };
-    ServerSocket1.OnClientRead = [this](auto& c) { ServerSocket1ClientRead(c); };
-    ServerSocket1.OnClientWrite = [this](auto& c) { ServerSocket1ClientWrite(c); };
-    ServerSocket1.OnClientDisconnect = [this](auto& c) { ServerSocket1ClientDisconnect(c); };
-    ServerSocket1.OnClientError = [this](auto& c, station::ErrorEvent e, int& code) {
+    ServerSocket1.setPort(devices_.stationPort);
+    ServerSocket1.onListen = [this] { ServerSocket1Listen(); };
+    ServerSocket1.onGetSocket = [this](int s) { ServerSocket1GetSocket(s); };
+    ServerSocket1.onClientConnect = [this](auto& c) { ServerSocket1ClientConnect(c); };
+    ServerSocket1.onAccept = [this](auto& c) { ServerSocket1Accept(c); };
+    ServerSocket1.onClientRead = [this](auto& c) { ServerSocket1ClientRead(c); };
+    ServerSocket1.onClientWrite = [this](auto& c) { ServerSocket1ClientWrite(c); };
+    ServerSocket1.onClientDisconnect = [this](auto& c) { ServerSocket1ClientDisconnect(c); };
+    ServerSocket1.onClientError = [this](auto& c, station::ErrorEvent e, int& code) {
         ServerSocket1ClientError(c, e, code);
     };
-    ServerSocket1.OnClientRefused = [this] { ServerSocket1ClientRefused(); };
-    CommDevice1.SetOnLog([this](const std::string& line) { Memo1.add(line); });
-    if (!devices_.serialDevice.empty()) CommDevice1.SetDevicePath(devices_.serialDevice);
+    ServerSocket1.onClientRefused = [this] { serverSocket1ClientRefused(); };
+    CommDevice1.setOnLog([this](const std::string& line) { Memo1.add(line); });
+    if (!devices_.serialDevice.empty()) CommDevice1.setDevicePath(devices_.serialDevice);
 
     // The controller's interfaces are looked for by the first scan, which the controller
     // posts now and which runs once the window is up and the loop runs.
-    Link.ConnectHandlers();
+    Link.connectHandlers();
     suiRadioGroup1.onClick = [this] { suiRadioGroup1Click(); };
 }
 
@@ -133,10 +133,10 @@ void TForm1::FormCreate() {
     Step([this] { LoadSettings(); });
     Step([this] {
         auto v = validateSerialSettings(SettingValues);
-        for (const auto& e : v.errors) ShowError(e);
+        for (const auto& e : v.errors) showError(e);
         for (const auto& l : v.logLines) Memo1.add(l);
         CommSettings = v.line;
-        CommDevice1.ApplySettings(CommSettings);
+        CommDevice1.applySettings(CommSettings);
     });
     Step([this] {
         applyDailyReset(SettingValues, platform::formatDate(loop_.now()), settingsFromFile_);
@@ -146,8 +146,8 @@ void TForm1::FormCreate() {
         SerialNumber = SettingValues[Slot::SerialNumber];
         CustomerName = SettingValues[Slot::Customer];
         ModelName = SettingValues[Slot::Model];
-        RowCount = LineCountSetting(Slot::RowNumber, "Row Number");
-        ColumnCount = LineCountSetting(Slot::ColumnNumber, "Column Number");
+        RowCount = lineCountSetting(Slot::RowNumber, "Row Number");
+        ColumnCount = lineCountSetting(Slot::ColumnNumber, "Column Number");
         Edit49.setText(SettingValues[Slot::MechinName]);
     });
     Step([this] {
@@ -155,7 +155,7 @@ void TForm1::FormCreate() {
         try {
             opened = platform::strToInt(SettingValues[Slot::OpenTimes]);
         } catch (const platform::ConvertError& e) {
-            ShowError(e.what());
+            showError(e.what());
             Memo1.add("---Open Times Set Default : 0---");
         }
         const auto next = nextOpenTimes(opened);
@@ -164,7 +164,7 @@ void TForm1::FormCreate() {
     });
     Step([this] {
         CommSettings.rtsCtsFlowControl = true;
-        CommDevice1.SetRtsCtsFlowControl(true);
+        CommDevice1.setRtsCtsFlowControl(true);
         CommPortOn = commPortEnabled(SettingValues[Slot::CommPort]) || devices_.forceCommPortOn;
         if (CommPortOn) CommDevice1.Open();
     });
@@ -173,12 +173,12 @@ void TForm1::FormCreate() {
         RomWritePending = false;
         Image1.penWidth = 2;
     });
-    Step([this] { CreateRangeEdits(); });
+    Step([this] { createRangeEdits(); });
     Step([this] { suiEdit9.setText(platform::intToStr(AdcFullScale)); });
     Step([this] { suiForm1.setText(suiForm1.text() + " " + kVersionText); });
 }
 
-int TForm1::LineCountSetting(Slot slot, const char* key) {
+int TForm1::lineCountSetting(Slot slot, const char* key) {
     std::string problem;
     try {
         const int n = platform::strToInt(SettingValues[slot]);
@@ -187,13 +187,13 @@ int TForm1::LineCountSetting(Slot slot, const char* key) {
     } catch (const platform::ConvertError& e) {
         problem = e.what();
     }
-    ShowError(problem);
+    showError(problem);
     Memo1.add(std::string("---") + key + " Set Default : 30---");
     SettingValues[slot] = "30";
     return kMaxLines;
 }
 
-void TForm1::CreateRangeEdits() {
+void TForm1::createRangeEdits() {
     for (int i = 0; i < kMaxLines; ++i)
         RowRangeEdits[i] = &Form1.add<ui::Edit>("RowRangeEdit" + std::to_string(i),
                                                 ui::Rect{560, 32 + 17 * i, 180, 17});
@@ -211,7 +211,7 @@ void TForm1::LoadSettings() {
     } catch (const platform::FileError& e) {
         // The file is there but cannot be read: run on the defaults and leave it alone,
         // so nothing it holds is lost.
-        ShowError(e.what());
+        showError(e.what());
         unreadable = true;
     }
     LoadResult r = readSettings(file, today);
@@ -242,7 +242,7 @@ void TForm1::SaveSettings() {
 }
 
 void TForm1::FormShow() {
-    ServerSocket1.SetActive(true);
+    ServerSocket1.setActive(true);
 }
 
 void TForm1::FormClose() {
@@ -251,12 +251,12 @@ void TForm1::FormClose() {
     loop_.setIdleHook({});
 }
 
-void TForm1::LinkView::RestartTimer1() {
+void TForm1::LinkView::restartTimer1() {
     f_.Timer1.setEnabled(false);
     f_.Timer1.setEnabled(true);
 }
 
-int TForm1::LinkView::Edit52Index() const {
+int TForm1::LinkView::edit52Index() const {
     return platform::strToInt(f_.Edit52.text());
 }
 
@@ -308,8 +308,8 @@ void TForm1::ServerSocket1ClientRead(station::StationConnection& c) {
     Memo1.add(shownStationText(c.ReceiveText()));
 }
 
-void TForm1::ServerSocket1ClientRefused() {
-    Memo1.add("ClientRefused: " + std::to_string(ServerSocket1.GetLimits().maxConnections) +
+void TForm1::serverSocket1ClientRefused() {
+    Memo1.add("ClientRefused: " + std::to_string(ServerSocket1.getLimits().maxConnections) +
               " connections are open already");
 }
 

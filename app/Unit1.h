@@ -89,7 +89,7 @@ public:
     void ServerSocket1ClientDisconnect(station::StationConnection& c);
     void ServerSocket1ClientError(station::StationConnection& c, station::ErrorEvent e,
                                   int& errorCode);
-    void ServerSocket1ClientRefused();
+    void serverSocket1ClientRefused();
     // The one way a reply leaves: logged, then sent to the oldest station connection.
     void SendStationReply(const std::string& text);
 
@@ -100,8 +100,8 @@ public:
     void LoadSettings();
     void SaveSettings();
 
-    void ShowError(const std::string& text) const { loop_.reportError(text); }
-    bool Terminating() const { return terminating_; }
+    void showError(const std::string& text) const { loop_.reportError(text); }
+    bool terminating() const { return terminating_; }
 
     // --- controls ---
     ui::Form Form1;
@@ -161,21 +161,21 @@ private:
     class LinkView final : public device::ControllerView {
     public:
         explicit LinkView(TForm1& f) : f_(f) {}
-        void SetLabelDevice(const std::string& t) override { f_.LabelDevice.setText(t); }
-        void SetLabelEPROM(const std::string& t) override { f_.LabelEPROM.setText(t); }
-        void SetLabelChecksum(const std::string& t) override { f_.LabelChecksum.setText(t); }
-        void SetLabel9(const std::string& t) override { f_.Label9.setText(t); }
-        void SetLabel10(const std::string& t) override { f_.Label10.setText(t); }
-        void AppendLog(const std::string& line) override { f_.Memo1.add(line); }
-        void SetLampIndex(int i) override { f_.CoolTrayIcon1.setIndex(i); }
-        int LampIndex() const override { return f_.CoolTrayIcon1.index(); }
-        void RestartTimer1() override;
-        void EnableTimer3() override { f_.Timer3.setEnabled(true); }
-        int DebugModeItemIndex() const override { return f_.suiRadioGroup1.itemIndex(); }
+        void setLabelDevice(const std::string& t) override { f_.LabelDevice.setText(t); }
+        void setLabelEPROM(const std::string& t) override { f_.LabelEPROM.setText(t); }
+        void setLabelChecksum(const std::string& t) override { f_.LabelChecksum.setText(t); }
+        void setLabel9(const std::string& t) override { f_.Label9.setText(t); }
+        void setLabel10(const std::string& t) override { f_.Label10.setText(t); }
+        void appendLog(const std::string& line) override { f_.Memo1.add(line); }
+        void setLampIndex(int i) override { f_.CoolTrayIcon1.setIndex(i); }
+        int lampIndex() const override { return f_.CoolTrayIcon1.index(); }
+        void restartTimer1() override;
+        void enableTimer3() override { f_.Timer3.setEnabled(true); }
+        int debugModeItemIndex() const override { return f_.suiRadioGroup1.itemIndex(); }
         bool RomResult(std::span<const std::uint8_t> data) override;
-        bool ApplicationTerminating() const override { return f_.terminating_; }
+        bool applicationTerminating() const override { return f_.terminating_; }
         bool ReportsBlocked() const override { return f_.ReportsBlocked; }
-        int Edit52Index() const override;
+        int edit52Index() const override;
 
     private:
         TForm1& f_;
@@ -193,8 +193,8 @@ private:
     void Step(const platform::Task& step);
     // A count setting that must be a whole number from 1 to 30; anything else is shown
     // and gives 30, written back into its slot.
-    int LineCountSetting(Slot slot, const char* key);
-    void CreateRangeEdits();
+    int lineCountSetting(Slot slot, const char* key);
+    void createRangeEdits();
 
     platform::EventLoop& loop_;
     AppPaths paths_;

@@ -24,7 +24,7 @@ ControllerLink::~ControllerLink() {
     ctrl_.setOnDeviceData({});
 }
 
-void ControllerLink::ConnectHandlers() {
+void ControllerLink::connectHandlers() {
     connected_ = true;
     ctrl_.setOnEnumerate([this](HidDevice& d, int i) { return HidCtrlEnumerate(d, i); });
     ctrl_.setOnDeviceChange([this] { HidCtrlDeviceChange(); });
@@ -40,14 +40,14 @@ bool ControllerLink::IsFeatureInterface(HidDevice* device) {
     auto qualifies = [&] {
         // Any top-level collection of the interface will do: one may declare a mouse
         // before the touch screen.
-        const auto collections = device->GetCollectionCaps();
+        const auto collections = device->getCollectionCaps();
         if (std::none_of(collections.begin(), collections.end(), [](const HidCaps& c) {
                 return c.usage == CommandUsage && c.usagePage == CommandUsagePage;
             }))
             return false;
         // Identification puts the controller into test mode; whether it took the report
         // does not matter here.
-        SendFeatureReport(device, featureReport(Command::TestMode, 0));
+        sendFeatureReport(device, featureReport(Command::TestMode, 0));
         return true;
     };
     for (const IdPair& p : FeatureInterfaceIds)
@@ -61,7 +61,7 @@ bool ControllerLink::IsDataInterface(HidDevice* device) {
     if (dataDevice_) return device == dataDevice_;
     auto qualifies = [&] {
         // The length of one collection's reports, not the longest of the interface.
-        const auto collections = device->GetCollectionCaps();
+        const auto collections = device->getCollectionCaps();
         return std::any_of(collections.begin(), collections.end(), [](const HidCaps& c) {
             return c.inputReportByteLength == DataInputReportLength;
         });
@@ -78,20 +78,20 @@ bool ControllerLink::HidCtrlEnumerate(HidDevice& device, int index) {
     if (!IsDataInterface(&device)) return true;
     if (!dataDevice_) ctrl_.CheckOutByIndex(dataDevice_, index);
     if (!dataDevice_ || !dataDevice_->PluggedIn()) return true;
-    view_.SetLampIndex(1);
-    view_.SetLabelDevice("Device: PlugIn");
+    view_.setLampIndex(1);
+    view_.setLabelDevice("Device: PlugIn");
     SendOutputReport();
-    view_.SetLabel9(platform::intToHex(dataDevice_->ProductID(), 4));
-    view_.SetLabel10(platform::intToHex(dataDevice_->VendorID(), 4));
+    view_.setLabel9(platform::intToHex(dataDevice_->ProductID(), 4));
+    view_.setLabel10(platform::intToHex(dataDevice_->VendorID(), 4));
     return true;
 }
 
 void ControllerLink::HidCtrlDeviceChange() {
-    if (!view_.ApplicationTerminating()) ctrl_.Enumerate();
+    if (!view_.applicationTerminating()) ctrl_.Enumerate();
 }
 
 void ControllerLink::HidCtrlDeviceUnplug(HidDevice* device) {
-    if (view_.ApplicationTerminating()) return;
+    if (view_.applicationTerminating()) return;
     if (!dataDevice_) {
         // A command interface held without a data interface would otherwise stay held
         // after it has gone, and the returning controller would never be found again.
@@ -101,36 +101,36 @@ void ControllerLink::HidCtrlDeviceUnplug(HidDevice* device) {
     }
     ctrl_.CheckIn(dataDevice_);
     ctrl_.CheckIn(featureDevice_);
-    view_.SetLampIndex(0);
-    view_.AppendLog("Device: PlugOut");
-    view_.SetLabelDevice("Device: PlugOut");
-    view_.SetLabelEPROM("EPROM: None");
-    view_.SetLabelChecksum("Checksum: Fail");
+    view_.setLampIndex(0);
+    view_.appendLog("Device: PlugOut");
+    view_.setLabelDevice("Device: PlugOut");
+    view_.setLabelEPROM("EPROM: None");
+    view_.setLabelChecksum("Checksum: Fail");
 }
 
 void ControllerLink::HidCtrlDeviceData(HidDevice&, std::uint8_t,
                                        std::span<const std::uint8_t> data) {
-    if (view_.ApplicationTerminating() || !dataDevice_ || !dataDevice_->PluggedIn() ||
+    if (view_.applicationTerminating() || !dataDevice_ || !dataDevice_->PluggedIn() ||
         view_.ReportsBlocked())
         return;
     // A report without data bytes has no flag byte to read.
     if (data.empty()) return;
     const std::uint8_t flags = data[0];
-    view_.SetLabelEPROM(flags & FlagEpromPresent ? "EPROM: Find" : "EPROM: None");
-    view_.SetLabelChecksum(flags & FlagChecksumFailed ? "Checksum: Fail" : "Checksum: Pass");
+    view_.setLabelEPROM(flags & FlagEpromPresent ? "EPROM: Find" : "EPROM: None");
+    view_.setLabelChecksum(flags & FlagChecksumFailed ? "Checksum: Fail" : "Checksum: Pass");
     switch (ReportKind(flags & KindMask)) {
         case ReportKind::RawBlock:
             // A block without a number, or with one that has no slot, is dropped.
             if (data.size() > RawBlockNumberByte &&
                 rawBlocks_.store(data[RawBlockNumberByte], data))
-                view_.EnableTimer3();
+                view_.enableTimer3();
             break;
         case ReportKind::RomResult:
             if (view_.RomResult(data)) return;
             break;
         case ReportKind::TestSample: {
             std::copy_n(data.begin(), std::min(data.size(), testData_.size()), testData_.begin());
-            const int v = view_.Edit52Index();
+            const int v = view_.edit52Index();
             // An index outside the buffer names no marker byte: no sample.
             samplePending_ =
                 v >= 0 && std::size_t(v) < testData_.size() && testData_[std::size_t(v)] != 0;
@@ -139,8 +139,8 @@ void ControllerLink::HidCtrlDeviceData(HidDevice&, std::uint8_t,
         default:
             break;
     }
-    if (view_.LampIndex() != 2) view_.SetLampIndex(2);
-    view_.RestartTimer1();
+    if (view_.lampIndex() != 2) view_.setLampIndex(2);
+    view_.restartTimer1();
 }
 
 bool ControllerLink::SendOutputReport() {
@@ -150,17 +150,17 @@ bool ControllerLink::SendOutputReport() {
     return dataDevice_->WriteFile(report, written);
 }
 
-bool ControllerLink::SendFeatureReport(HidDevice* device, const CommandReport& report) {
+bool ControllerLink::sendFeatureReport(HidDevice* device, const CommandReport& report) {
     return device && device->SetFeature(report);
 }
 
 bool ControllerLink::SendFeatureCommand(Command command, std::uint8_t argument) {
-    return SendFeatureReport(featureDevice_, featureReport(command, argument));
+    return sendFeatureReport(featureDevice_, featureReport(command, argument));
 }
 
 void ControllerLink::suiRadioGroup1Click() {
     if (!featureDevice_) return;
-    if (view_.DebugModeItemIndex() == 0)
+    if (view_.debugModeItemIndex() == 0)
         SendFeatureCommand(Command::NormalMode, 0);
     else
         SendFeatureCommand(Command::TestMode, 0);

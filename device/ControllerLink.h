@@ -19,25 +19,25 @@ namespace tc::device {
 class ControllerView {
 public:
     virtual ~ControllerView() = default;
-    virtual void SetLabelDevice(const std::string& text) = 0;
-    virtual void SetLabelEPROM(const std::string& text) = 0;
-    virtual void SetLabelChecksum(const std::string& text) = 0;
-    virtual void SetLabel9(const std::string& text) = 0;   // product identifier
-    virtual void SetLabel10(const std::string& text) = 0;  // vendor identifier
-    virtual void AppendLog(const std::string& line) = 0;   // Memo1
-    virtual void SetLampIndex(int index) = 0;              // 0 none, 1 held, 2 reports
-    virtual int LampIndex() const = 0;
-    virtual void RestartTimer1() = 0;  // disable, enable
-    virtual void EnableTimer3() = 0;   // enabling an enabled timer does not restart it
+    virtual void setLabelDevice(const std::string& text) = 0;
+    virtual void setLabelEPROM(const std::string& text) = 0;
+    virtual void setLabelChecksum(const std::string& text) = 0;
+    virtual void setLabel9(const std::string& text) = 0;   // product identifier
+    virtual void setLabel10(const std::string& text) = 0;  // vendor identifier
+    virtual void appendLog(const std::string& line) = 0;   // Memo1
+    virtual void setLampIndex(int index) = 0;              // 0 none, 1 held, 2 reports
+    virtual int lampIndex() const = 0;
+    virtual void restartTimer1() = 0;  // disable, enable
+    virtual void enableTimer3() = 0;   // enabling an enabled timer does not restart it
     // The item "DeBug Mode" (suiRadioGroup1) shows: 0 "Normal", 1 "Calibration".
-    virtual int DebugModeItemIndex() const = 0;
+    virtual int debugModeItemIndex() const = 0;
     // A kind-4 report for the ROM-result handling. True when that handling ended at its
     // latch check, so the lamp and watchdog step is skipped for this report.
     virtual bool RomResult(std::span<const std::uint8_t> data) = 0;
-    virtual bool ApplicationTerminating() const = 0;
+    virtual bool applicationTerminating() const = 0;
     virtual bool ReportsBlocked() const = 0;
     // The integer in the hidden edit box Edit52 ("1"); may throw a conversion error.
-    virtual int Edit52Index() const = 0;
+    virtual int edit52Index() const = 0;
 };
 
 // Four slots of 64 bytes, slot = block number; zero at start and never cleared.
@@ -74,7 +74,7 @@ public:
 
     // Points HidCtrl's four events straight at this link. A window that has handlers of
     // its own wires them instead and calls the Hid* methods below from them.
-    void ConnectHandlers();
+    void connectHandlers();
 
     HidDevice* DataDevice() const { return dataDevice_; }
     HidDevice* FeatureDevice() const { return featureDevice_; }
@@ -93,14 +93,14 @@ public:
     bool SendFeatureCommand(Command command, std::uint8_t argument);
     // A feature report to a given interface (the station's TestMode through the data
     // interface, the ROM write's table entries). False when `device` is null.
-    static bool SendFeatureReport(HidDevice* device, const CommandReport& report);
+    static bool sendFeatureReport(HidDevice* device, const CommandReport& report);
     // The "DeBug Mode" radio group's click.
     void suiRadioGroup1Click();
 
     const RawBlockStore& rawBlockStore() const { return rawBlocks_; }
     const TestDataBuffer& testDataBuffer() const { return testData_; }
     bool SamplePending() const { return samplePending_; }
-    void SetSamplePending(bool pending) { samplePending_ = pending; }
+    void setSamplePending(bool pending) { samplePending_ = pending; }
 
 private:
     HidCtrl& ctrl_;

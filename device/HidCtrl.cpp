@@ -35,7 +35,7 @@ bool HidDevice::usable() {
     return IsAccessible() && readWrite_ && ensureOpen() && conn_->readWrite();
 }
 
-bool HidDevice::IsReading() const {
+bool HidDevice::isReading() const {
     return read_ == ReadState::Pushed || (reader_ && reader_->running());
 }
 
@@ -51,8 +51,8 @@ HidCaps HidDevice::GetCaps() {
     return info_.caps;
 }
 
-std::vector<HidCaps> HidDevice::GetCollectionCaps() {
-    ctrl_.loop_.assertMainThread("HidDevice::GetCollectionCaps");
+std::vector<HidCaps> HidDevice::getCollectionCaps() {
+    ctrl_.loop_.assertMainThread("HidDevice::getCollectionCaps");
     if (!usable()) return {};
     if (info_.collections.empty()) return {info_.caps};
     return info_.collections;
@@ -231,7 +231,7 @@ void HidCtrl::scanOnce() {
             std::unique_ptr<HidDevice>(new HidDevice(*this, std::move(info), rw, nextSerial_++)));
     }
     std::set<std::string> present;
-    for (auto& f : fresh) present.insert(f->DeviceID());
+    for (auto& f : fresh) present.insert(f->deviceID());
 
     // 3: from the last listed to the first, unplug what has gone. Handlers may check
     // devices in meanwhile (and so destroy them), so devices are found again by serial.
@@ -239,7 +239,7 @@ void HidCtrl::scanOnce() {
     std::vector<std::uint64_t> gone;
     for (std::size_t i = devices_.size(); i-- > 0;) {
         const HidDevice& d = *devices_[i];
-        if (!d.pluggedIn_ || !present.count(d.DeviceID())) gone.push_back(d.serial_);
+        if (!d.pluggedIn_ || !present.count(d.deviceID())) gone.push_back(d.serial_);
     }
     for (std::uint64_t serial : gone) {
         HidDevice* d = findSerial(serial);
@@ -255,7 +255,7 @@ void HidCtrl::scanOnce() {
     // 4: append what is new.
     for (auto& f : fresh) {
         const bool known = std::any_of(devices_.begin(), devices_.end(), [&](const auto& d) {
-            return d->pluggedIn_ && d->DeviceID() == f->DeviceID();
+            return d->pluggedIn_ && d->deviceID() == f->deviceID();
         });
         if (known) continue;
         devices_.push_back(std::move(f));

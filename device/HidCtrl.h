@@ -35,18 +35,18 @@ public:
 
     std::uint16_t VendorID() const { return info_.vendorId; }
     std::uint16_t ProductID() const { return info_.productId; }
-    std::uint16_t Version() const { return info_.version; }
-    const std::string& DevicePath() const { return info_.path; }
-    const std::string& DeviceID() const { return info_.instanceId; }
+    std::uint16_t version() const { return info_.version; }
+    const std::string& devicePath() const { return info_.path; }
+    const std::string& deviceID() const { return info_.instanceId; }
 
     bool PluggedIn() const { return pluggedIn_; }
     bool CheckedOut() const { return checkedOut_; }
     bool Enumerating() const { return enumerating_; }
     bool IsAccessible() const { return pluggedIn_ && (checkedOut_ || enumerating_); }
     // False for an interface that could only be identified: never read or written.
-    bool HasReadWriteAccess() const { return readWrite_; }
+    bool hasReadWriteAccess() const { return readWrite_; }
     // A reader that has ended (the interface seemed gone) no longer counts.
-    bool IsReading() const;
+    bool isReading() const;
 
     // Zero when the device is not accessible or has no read/write access, so every
     // comparison against it fails.
@@ -54,15 +54,15 @@ public:
     // The capabilities of each top-level collection, as the platform the contract comes
     // from would list them (one device per collection, where hidraw has one node for the
     // whole interface). Empty when GetCaps would be all zero.
-    std::vector<HidCaps> GetCollectionCaps();
+    std::vector<HidCaps> getCollectionCaps();
     // Report ID first, length counting it. False when not accessible or refused; then
-    // LastError says why.
+    // lastError says why.
     bool SetFeature(std::span<const std::uint8_t> report);
     bool WriteFile(std::span<const std::uint8_t> report, std::size_t& written);
     // The errno of the last SetFeature or WriteFile that failed, 0 after one that
     // succeeded: ENODEV once unplugged, EBADF while not accessible for reading and
     // writing, else what the interface answered.
-    int LastError() const { return lastError_; }
+    int lastError() const { return lastError_; }
 
 private:
     friend class HidCtrl;

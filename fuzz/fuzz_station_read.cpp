@@ -18,13 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }();
     auto& server = rig.form->ServerSocket1;
     {
-        auto client = tc::platform::net::connectLoopback(server.LocalPort());
-        if (!rig.loop.runUntil([&] { return server.ActiveConnections() == 1; }, 60000ms, 2000ms))
+        auto client = tc::platform::net::connectLoopback(server.localPort());
+        if (!rig.loop.runUntil([&] { return server.activeConnections() == 1; }, 60000ms, 2000ms))
             __builtin_trap();
         if (size) ::send(client.get(), data, size, MSG_NOSIGNAL);
     }
     // The peer has gone: everything it sent is read, then the connection closes.
-    if (!rig.loop.runUntil([&] { return server.ActiveConnections() == 0; }, 60000ms, 2000ms))
+    if (!rig.loop.runUntil([&] { return server.activeConnections() == 0; }, 60000ms, 2000ms))
         __builtin_trap();
     return 0;
 }

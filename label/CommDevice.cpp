@@ -99,53 +99,53 @@ TCommDevice::~TCommDevice() {
     }
 }
 
-void TCommDevice::SetPort(int port) {
-    owner_.assertOwnerThread("TCommDevice::SetPort");
+void TCommDevice::setPort(int port) {
+    owner_.assertOwnerThread("TCommDevice::setPort");
     Close();
     settings_.port = port;
 }
-void TCommDevice::SetBaudRate(int baud) {
-    owner_.assertOwnerThread("TCommDevice::SetBaudRate");
+void TCommDevice::setBaudRate(int baud) {
+    owner_.assertOwnerThread("TCommDevice::setBaudRate");
     Close();
     settings_.baudRate = baud;
 }
-void TCommDevice::SetDataBits(int bits) {
-    owner_.assertOwnerThread("TCommDevice::SetDataBits");
+void TCommDevice::setDataBits(int bits) {
+    owner_.assertOwnerThread("TCommDevice::setDataBits");
     Close();
     settings_.dataBits = bits;
 }
-void TCommDevice::SetParity(Parity parity) {
-    owner_.assertOwnerThread("TCommDevice::SetParity");
+void TCommDevice::setParity(Parity parity) {
+    owner_.assertOwnerThread("TCommDevice::setParity");
     Close();
     settings_.parity = parity;
 }
-void TCommDevice::SetStopBits(StopBits stopBits) {
-    owner_.assertOwnerThread("TCommDevice::SetStopBits");
+void TCommDevice::setStopBits(StopBits stopBits) {
+    owner_.assertOwnerThread("TCommDevice::setStopBits");
     Close();
     settings_.stopBits = stopBits;
 }
-void TCommDevice::SetRtsCtsFlowControl(bool on) {
-    owner_.assertOwnerThread("TCommDevice::SetRtsCtsFlowControl");
+void TCommDevice::setRtsCtsFlowControl(bool on) {
+    owner_.assertOwnerThread("TCommDevice::setRtsCtsFlowControl");
     Close();
     settings_.rtsCtsFlowControl = on;
 }
 
-void TCommDevice::ApplySettings(const SerialLineSettings& s) {
-    SetPort(s.port);
-    SetBaudRate(s.baudRate);
-    SetDataBits(s.dataBits);
-    SetParity(s.parity);
-    SetStopBits(s.stopBits);
-    SetRtsCtsFlowControl(s.rtsCtsFlowControl);
+void TCommDevice::applySettings(const SerialLineSettings& s) {
+    setPort(s.port);
+    setBaudRate(s.baudRate);
+    setDataBits(s.dataBits);
+    setParity(s.parity);
+    setStopBits(s.stopBits);
+    setRtsCtsFlowControl(s.rtsCtsFlowControl);
 }
 
-void TCommDevice::SetDevicePath(std::string path) {
-    owner_.assertOwnerThread("TCommDevice::SetDevicePath");
+void TCommDevice::setDevicePath(std::string path) {
+    owner_.assertOwnerThread("TCommDevice::setDevicePath");
     Close();
     devicePath_ = std::move(path);
 }
 
-std::string TCommDevice::DevicePath() const {
+std::string TCommDevice::devicePath() const {
     return devicePath_.empty() ? tc::platform::serialDevicePath(settings_.port) : devicePath_;
 }
 
@@ -154,7 +154,7 @@ void TCommDevice::Open() {
     if (Active()) return;
     std::unique_ptr<SerialLine> line;
     try {
-        line = std::make_unique<SerialLine>(DevicePath(), settings_);
+        line = std::make_unique<SerialLine>(devicePath(), settings_);
     } catch (const SerialOpenError& e) {
         const CommErrorCode code = e.step() == SerialOpenStep::Open ? CommErrorCode::OpenPort
                                    : e.step() == SerialOpenStep::ReadParameters

@@ -5,7 +5,7 @@
 // Threads: the port belongs to the thread that made it (the main thread). The settings,
 // Open, Close, Write, Read, PurgeRead and PurgeWrite run there only, and check it
 // (TOUCHCAL_THREAD_CHECKS); so does the log sink, which Open calls. The counters
-// (QueuedForSending, WaitingForLine, ReceivedFromLine, DroppedOnReceive, LineGone) may be
+// (queuedForSending, waitingForLine, receivedFromLine, droppedOnReceive, lineGone) may be
 // read from any thread. While the port is open it runs two threads of its own, which never
 // call out of the port: the reader moves what arrives on the line into the receive ring
 // (the main thread being its one consumer), the writer sends the transmit ring (the main
@@ -81,35 +81,35 @@ public:
     TCommDevice& operator=(const TCommDevice&) = delete;
 
     // Line settings. Each closes an open port first; all take effect at the next open.
-    void SetPort(int port);
-    void SetBaudRate(int baud);
-    void SetDataBits(int bits);
-    void SetParity(tc::platform::Parity parity);
-    void SetStopBits(tc::platform::StopBits stopBits);
-    void SetRtsCtsFlowControl(bool on);
+    void setPort(int port);
+    void setBaudRate(int baud);
+    void setDataBits(int bits);
+    void setParity(tc::platform::Parity parity);
+    void setStopBits(tc::platform::StopBits stopBits);
+    void setRtsCtsFlowControl(bool on);
     // All of them, in the order port, baud rate, data bits, parity, stop bits, flow control.
-    void ApplySettings(const tc::platform::SerialLineSettings& settings);
+    void applySettings(const tc::platform::SerialLineSettings& settings);
     const tc::platform::SerialLineSettings& Settings() const { return settings_; }
 
     // A device path that replaces the port number's (a USB adapter, a pseudo-terminal);
     // empty returns to the port number rule. Closes an open port first.
-    void SetDevicePath(std::string path);
+    void setDevicePath(std::string path);
     // The path the next open uses.
-    std::string DevicePath() const;
+    std::string devicePath() const;
 
     // Lines for the log (the 1.5 stop bits mapping); called inside Open.
-    void SetOnLog(LogSink sink) { onLog_ = std::move(sink); }
+    void setOnLog(LogSink sink) { onLog_ = std::move(sink); }
 
     // Open raises ECommError and leaves the port closed when a step fails.
     void Open();
     // Close raises ECommError (13, 14) when a thread took longer than 500 ms to stop;
     // the port is closed all the same.
     void Close();
-    void SetActive(bool active) { active ? Open() : Close(); }
+    void setActive(bool active) { active ? Open() : Close(); }
     bool Active() const { return line_ != nullptr; }
 
     // Whether the device went away (hang-up, unplug) while open; cleared by the next open.
-    bool LineGone() const { return lineGone_.load(std::memory_order_acquire); }
+    bool lineGone() const { return lineGone_.load(std::memory_order_acquire); }
 
     std::size_t Write(const void* data, std::size_t count) override;
     std::size_t Write(std::string_view text) { return Write(text.data(), text.size()); }
@@ -118,13 +118,13 @@ public:
     void PurgeWrite(bool abort) override;
 
     // Bytes queued and not yet taken by the writer.
-    std::size_t QueuedForSending() const { return tx_.size(); }
+    std::size_t queuedForSending() const { return tx_.size(); }
     // Whether the writer is waiting for the line to take more (CTS low, driver full).
-    bool WaitingForLine() const { return waitingForLine_.load(std::memory_order_acquire); }
+    bool waitingForLine() const { return waitingForLine_.load(std::memory_order_acquire); }
     // Bytes taken from the line since the open, and those of them the full receive ring
     // had no room for.
-    std::uint64_t ReceivedFromLine() const { return lineIn_.load(std::memory_order_acquire); }
-    std::uint64_t DroppedOnReceive() const { return dropped_.load(std::memory_order_acquire); }
+    std::uint64_t receivedFromLine() const { return lineIn_.load(std::memory_order_acquire); }
+    std::uint64_t droppedOnReceive() const { return dropped_.load(std::memory_order_acquire); }
 
 private:
     void readerLoop();

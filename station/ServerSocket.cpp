@@ -94,8 +94,8 @@ TServerSocket::~TServerSocket() {
     while (!connections_.empty()) release(*connections_.front());
 }
 
-void TServerSocket::SetLimits(const Limits& limits) {
-    loop_.assertMainThread("TServerSocket::SetLimits");
+void TServerSocket::setLimits(const Limits& limits) {
+    loop_.assertMainThread("TServerSocket::setLimits");
     limits_ = limits;
     // A smaller read bound gives back what a larger one took.
     if (readScratch_.size() > limits_.maxReadBytes) {
@@ -104,18 +104,18 @@ void TServerSocket::SetLimits(const Limits& limits) {
     }
 }
 
-std::uint16_t TServerSocket::LocalPort() const {
+std::uint16_t TServerSocket::localPort() const {
     return listener_ ? listener_->socket.localPort() : 0;
 }
 
-StationConnection& TServerSocket::Connections(int index) const {
+StationConnection& TServerSocket::connections(int index) const {
     if (index < 0 || index >= int(connections_.size()))
         throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
     return *connections_[std::size_t(index)];
 }
 
-void TServerSocket::SetActive(bool active) {
-    loop_.assertMainThread("TServerSocket::SetActive");
+void TServerSocket::setActive(bool active) {
+    loop_.assertMainThread("TServerSocket::setActive");
     if (active == Active()) return;
     if (!active) {
         while (!connections_.empty()) closeConnection(*connections_.front(), true);
@@ -126,7 +126,7 @@ void TServerSocket::SetActive(bool active) {
     auto l = std::make_unique<Listener>(TcpListener::bindAny(std::uint16_t(port_)));
     l->watch = loop_.watch(l->socket.fd(), FdEvent::Read, [this](FdEvent) { onListenerReady(); });
     // A failure here drops `l`, and its watch with it.
-    if (OnListen) OnListen();
+    if (onListen) onListen();
     l->socket.listen(kBacklog);
     listener_ = std::move(l);
 }
@@ -147,21 +147,21 @@ void TServerSocket::onListenerReady() {
         if (!s) return;
         if (connections_.size() >= limits_.maxConnections) {
             s->close();
-            if (OnClientRefused) OnClientRefused();
+            if (onClientRefused) onClientRefused();
             continue;
         }
-        if (OnGetSocket) OnGetSocket(s->fd());
+        if (onGetSocket) onGetSocket(s->fd());
         auto c = std::make_shared<StationConnection>(*this, std::move(*s));
         connections_.push_back(c);
         // Writable is watched until the first time it is reported: that is the
         // connection's first "ClientWrite".
         std::weak_ptr<StationConnection> weak = c;
         c->watch_ =
-            loop_.watch(c->Handle(), FdEvent::Read | FdEvent::Write, [this, weak](FdEvent ev) {
+            loop_.watch(c->handle(), FdEvent::Read | FdEvent::Write, [this, weak](FdEvent ev) {
                 if (auto strong = weak.lock()) onConnectionReady(strong, ev);
             });
-        if (OnClientConnect) OnClientConnect(*c);
-        if (c->Connected() && OnAccept) OnAccept(*c);
+        if (onClientConnect) onClientConnect(*c);
+        if (c->connected() && onAccept) onAccept(*c);
     }
 }
 
@@ -190,7 +190,7 @@ void TServerSocket::onConnectionReady(const std::shared_ptr<StationConnection>& 
     switch (r.status) {
         case IoStatus::Done:
             c.readTaken_ = false;
-            if (OnClientRead) OnClientRead(c);
+            if (onClientRead) onClientRead(c);
             // A handler that leaves the data waiting would be called again at once for
             // ever; hold read events until it takes them, as a station would expect of
             // a read notification.
@@ -222,7 +222,7 @@ void TServerSocket::onWritable(StationConnection& c) {
     }
     c.firstWriteSeen_ = true;
     updateWatch(c);
-    if (OnClientWrite) OnClientWrite(c);
+    if (onClientWrite) onClientWrite(c);
 }
 
 void TServerSocket::flushPending(StationConnection& c) {
@@ -258,9 +258,9 @@ void TServerSocket::restartStallTimer(StationConnection& c) {
 
 void TServerSocket::closeConnection(StationConnection& c, bool notify) {
     if (!c.connected_) return;
-    if (notify && OnClientDisconnect) {
+    if (notify && onClientDisconnect) {
         try {
-            OnClientDisconnect(c);
+            onClientDisconnect(c);
         } catch (...) {
             release(c);
             throw;
@@ -290,7 +290,7 @@ void TServerSocket::release(StationConnection& c) {
 
 void TServerSocket::asyncError(StationConnection& c, ErrorEvent kind, int code) {
     int errorCode = code;
-    if (OnClientError) OnClientError(c, kind, errorCode);
+    if (onClientError) onClientError(c, kind, errorCode);
     if (errorCode != 0)
         throw tc::platform::WordedError(errorCode,
                                         "Asynchronous socket error " + std::to_string(errorCode));
@@ -300,7 +300,7 @@ void TServerSocket::transferError(StationConnection& c, ErrorEvent kind, int cod
                                   const char* api) {
     int errorCode = code;
     try {
-        if (OnClientError) OnClientError(c, kind, errorCode);
+        if (onClientError) onClientError(c, kind, errorCode);
     } catch (...) {
         closeConnection(c, true);
         throw;
@@ -312,9 +312,9 @@ void TServerSocket::transferError(StationConnection& c, ErrorEvent kind, int cod
 void SendStationReply(const std::function<void(const std::string&)>& log, TServerSocket& server,
                       const std::string& text) {
     if (log) log(text);
-    if (server.ActiveConnections() > 0) {
-        StationConnection& first = server.Connections(0);
-        if (first.Connected()) first.SendText(text);
+    if (server.activeConnections() > 0) {
+        StationConnection& first = server.connections(0);
+        if (first.connected()) first.SendText(text);
     }
 }
 

@@ -35,8 +35,8 @@ public:
     StationConnection(const StationConnection&) = delete;
     StationConnection& operator=(const StationConnection&) = delete;
 
-    bool Connected() const { return connected_; }
-    int Handle() const { return stream_.fd(); }  // -1 once closed
+    bool connected() const { return connected_; }
+    int handle() const { return stream_.fd(); }  // -1 once closed
 
     // Everything that has arrived, as one text (possibly empty), at most the server's
     // read bound per call. A failed receive closes the connection and raises
@@ -49,7 +49,7 @@ public:
     int SendText(std::string_view text);
 
     // Bytes accepted by SendText that the socket has not taken yet.
-    std::size_t PendingBytes() const { return pending_.size(); }
+    std::size_t pendingBytes() const { return pending_.size(); }
 
 private:
     friend class TServerSocket;
@@ -80,7 +80,7 @@ public:
         // A peer that takes none of the kept bytes for this long is disconnected.
         tc::platform::Millis stallTimeout{30000};
         // Open connections at most; a station connecting beyond this is accepted and
-        // closed at once (OnClientRefused), so no number of peers grows the process.
+        // closed at once (onClientRefused), so no number of peers grows the process.
         std::size_t maxConnections = 32;
     };
 
@@ -92,38 +92,38 @@ public:
     TServerSocket& operator=(const TServerSocket&) = delete;
 
     // The port to listen on at the next activation (10000 at creation; 0 takes an
-    // ephemeral port, see LocalPort).
-    void SetPort(int port) { port_ = port; }
+    // ephemeral port, see localPort).
+    void setPort(int port) { port_ = port; }
     int Port() const { return port_; }
     // The port actually listened on while active, 0 otherwise.
-    std::uint16_t LocalPort() const;
+    std::uint16_t localPort() const;
 
     bool Active() const { return listener_ != nullptr; }
     // true: listen on every local IPv4 address (backlog 5); nothing happens when already
     // listening. A failure raises SocketError ("Windows socket error: %s (%d), on API
     // '%s'") and leaves the server inactive, so a later activation tries again.
     // false: close every connection (their disconnect handlers run) and stop listening.
-    void SetActive(bool active);
+    void setActive(bool active);
 
     // Open connections in the order they were accepted; index 0 is the oldest.
-    int ActiveConnections() const { return int(connections_.size()); }
-    StationConnection& Connections(int index) const;
+    int activeConnections() const { return int(connections_.size()); }
+    StationConnection& connections(int index) const;
 
-    void SetLimits(const Limits& limits);
-    const Limits& GetLimits() const { return limits_; }
+    void setLimits(const Limits& limits);
+    const Limits& getLimits() const { return limits_; }
 
     // Event handlers (all optional).
-    std::function<void()> OnListen;
-    std::function<void(int socketHandle)> OnGetSocket;
-    ConnectionEvent OnClientConnect;
-    ConnectionEvent OnAccept;
-    ConnectionEvent OnClientRead;
-    ConnectionEvent OnClientWrite;  // first writable, and writable again after a full buffer
-    ConnectionEvent OnClientDisconnect;
-    ErrorHandler OnClientError;
+    std::function<void()> onListen;
+    std::function<void(int socketHandle)> onGetSocket;
+    ConnectionEvent onClientConnect;
+    ConnectionEvent onAccept;
+    ConnectionEvent onClientRead;
+    ConnectionEvent onClientWrite;  // first writable, and writable again after a full buffer
+    ConnectionEvent onClientDisconnect;
+    ErrorHandler onClientError;
     // A connection beyond Limits::maxConnections was closed as soon as it was accepted;
     // no other handler runs for it.
-    std::function<void()> OnClientRefused;
+    std::function<void()> onClientRefused;
 
 private:
     friend class StationConnection;

@@ -121,7 +121,7 @@ RunDevices makeDevices(platform::EventLoop& loop, const app::Options& o,
         // whatever the settings file says, and the file is not changed for it.
         d.printer = std::make_unique<sim::VirtualLabelPrinter>();
         d.printer->Start();
-        if (d.options.serialDevice.empty()) d.options.serialDevice = d.printer->SlavePath();
+        if (d.options.serialDevice.empty()) d.options.serialDevice = d.printer->slavePath();
         d.options.forceCommPortOn = true;
     }
     return d;

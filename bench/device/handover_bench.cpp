@@ -51,21 +51,21 @@ private:
 
 struct CountingView final : ControllerView {
     int lamp = 0;
-    void SetLabelDevice(const std::string&) override {}
-    void SetLabelEPROM(const std::string&) override {}
-    void SetLabelChecksum(const std::string&) override {}
-    void SetLabel9(const std::string&) override {}
-    void SetLabel10(const std::string&) override {}
-    void AppendLog(const std::string&) override {}
-    void SetLampIndex(int i) override { lamp = i; }
-    int LampIndex() const override { return lamp; }
-    void RestartTimer1() override {}
-    void EnableTimer3() override {}
-    int DebugModeItemIndex() const override { return 1; }
+    void setLabelDevice(const std::string&) override {}
+    void setLabelEPROM(const std::string&) override {}
+    void setLabelChecksum(const std::string&) override {}
+    void setLabel9(const std::string&) override {}
+    void setLabel10(const std::string&) override {}
+    void appendLog(const std::string&) override {}
+    void setLampIndex(int i) override { lamp = i; }
+    int lampIndex() const override { return lamp; }
+    void restartTimer1() override {}
+    void enableTimer3() override {}
+    int debugModeItemIndex() const override { return 1; }
     bool RomResult(std::span<const std::uint8_t>) override { return false; }
-    bool ApplicationTerminating() const override { return false; }
+    bool applicationTerminating() const override { return false; }
     bool ReportsBlocked() const override { return false; }
-    int Edit52Index() const override { return 1; }
+    int edit52Index() const override { return 1; }
 };
 
 void run(int rate, double seconds) {
@@ -84,7 +84,7 @@ void run(int rate, double seconds) {
     {
         HidCtrl ctrl(loop, backend);
         ControllerLink link(ctrl, view);
-        link.ConnectHandlers();
+        link.connectHandlers();
         ctrl.setOnDeviceData([&](HidDevice& d, std::uint8_t id, std::span<const std::uint8_t> b) {
             const auto t0 = Clock::now();
             link.HidCtrlDeviceData(d, id, b);

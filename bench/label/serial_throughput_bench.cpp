@@ -18,8 +18,8 @@ namespace {
 constexpr std::size_t kBytes = 4 * 1024 * 1024;
 
 void openOn(TCommDevice& port, PseudoTerminal& pty) {
-    port.SetBaudRate(115200);
-    port.SetDevicePath(pty.slavePath());
+    port.setBaudRate(115200);
+    port.setDevicePath(pty.slavePath());
     port.Open();
 }
 
@@ -75,7 +75,7 @@ static void BM_SerialReceive(benchmark::State& state) {
         });
         std::size_t got = 0;
         char buf[2000];
-        while (got + port.DroppedOnReceive() < kBytes) {
+        while (got + port.droppedOnReceive() < kBytes) {
             const std::size_t n = port.Read(buf, sizeof buf);
             got += n;
             if (n == 0) std::this_thread::yield();
@@ -83,7 +83,7 @@ static void BM_SerialReceive(benchmark::State& state) {
         done = true;
         farEnd.join();
         delivered += std::int64_t(got);
-        dropped += std::int64_t(port.DroppedOnReceive());
+        dropped += std::int64_t(port.droppedOnReceive());
     }
     // A reader that falls behind by a full ring loses bytes by design; count them.
     state.SetBytesProcessed(delivered);

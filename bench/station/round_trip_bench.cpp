@@ -27,8 +27,8 @@ static void BM_StationRoundTrip(benchmark::State& state) {
         TServerSocket server(loop);
         std::vector<std::string> memo;
         memo.reserve(4096);
-        server.SetPort(0);
-        server.OnClientRead = [&](StationConnection& c) {
+        server.setPort(0);
+        server.onClientRead = [&](StationConnection& c) {
             const auto t0 = std::chrono::steady_clock::now();
             memo.push_back(c.ReceiveText());
             SendStationReply([&](const std::string& l) { memo.push_back(l); }, server, "READY");
@@ -37,8 +37,8 @@ static void BM_StationRoundTrip(benchmark::State& state) {
                                .count();
             if (memo.size() > 4000) memo.clear();
         };
-        server.SetActive(true);
-        port = server.LocalPort();
+        server.setActive(true);
+        port = server.localPort();
         while (!stop) loop.runUntil([&] { return stop.load(); }, Millis(0), Millis(50));
     });
     while (port == 0) std::this_thread::yield();

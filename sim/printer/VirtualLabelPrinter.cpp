@@ -35,37 +35,37 @@ VirtualLabelPrinter::VirtualLabelPrinter()
 
 VirtualLabelPrinter::~VirtualLabelPrinter() {
     Stop();
-    Detach();
+    detach();
 }
 
-void VirtualLabelPrinter::SetAnswer(PrinterAnswer answer) {
+void VirtualLabelPrinter::setAnswer(PrinterAnswer answer) {
     std::lock_guard lock(mutex_);
     behaviour_.setAnswer(answer);
 }
 
-void VirtualLabelPrinter::ScriptAnswers(std::vector<PrinterAnswer> answers) {
+void VirtualLabelPrinter::scriptAnswers(std::vector<PrinterAnswer> answers) {
     std::lock_guard lock(mutex_);
     behaviour_.scriptAnswers(std::move(answers));
 }
 
-void VirtualLabelPrinter::SetSlowDelay(milliseconds delay) {
+void VirtualLabelPrinter::setSlowDelay(milliseconds delay) {
     std::lock_guard lock(mutex_);
     behaviour_.setSlowDelay(delay);
 }
 
-void VirtualLabelPrinter::Disconnect() {
+void VirtualLabelPrinter::disconnect() {
     std::lock_guard lock(mutex_);
     if (thread_.joinable()) {
         // The thread may be polling the master: it closes the line itself.
         disconnectRequested_ = true;
         signal(wakeFd_.get());
     } else {
-        if (loop_) loop_->assertMainThread("VirtualLabelPrinter::Disconnect");
+        if (loop_) loop_->assertMainThread("VirtualLabelPrinter::disconnect");
         closeLine();
     }
 }
 
-bool VirtualLabelPrinter::Connected() const {
+bool VirtualLabelPrinter::connected() const {
     std::lock_guard lock(mutex_);
     return connected_ && !disconnectRequested_;
 }
@@ -75,7 +75,7 @@ std::vector<std::string> VirtualLabelPrinter::Commands() const {
     return behaviour_.commands();
 }
 
-void VirtualLabelPrinter::ClearCommands() {
+void VirtualLabelPrinter::clearCommands() {
     std::lock_guard lock(mutex_);
     behaviour_.clearCommands();
 }
@@ -130,8 +130,8 @@ void VirtualLabelPrinter::closeLine() {
 
 // --- on an event loop ---
 
-void VirtualLabelPrinter::Attach(tc::platform::EventLoop& loop) {
-    loop.assertMainThread("VirtualLabelPrinter::Attach");
+void VirtualLabelPrinter::attach(tc::platform::EventLoop& loop) {
+    loop.assertMainThread("VirtualLabelPrinter::attach");
     std::lock_guard lock(mutex_);
     if (loop_ || thread_.joinable()) return;
     loop_ = &loop;
@@ -158,10 +158,10 @@ void VirtualLabelPrinter::rearmLoop() {
     });
 }
 
-void VirtualLabelPrinter::Detach() {
+void VirtualLabelPrinter::detach() {
     std::lock_guard lock(mutex_);
     if (!loop_) return;
-    loop_->assertMainThread("VirtualLabelPrinter::Detach");
+    loop_->assertMainThread("VirtualLabelPrinter::detach");
     watch_.reset();
     timer_.reset();
     loop_ = nullptr;

@@ -1,18 +1,18 @@
 // The virtual label printer: a peer on the master side of a pseudo-terminal. Point the
-// serial port at SlavePath() and it answers every command line the way a printer does
+// serial port at slavePath() and it answers every command line the way a printer does
 // (see PrinterBehaviour), with switches for silence, error, short and slow answers and
 // for going away.
 //
-// It runs either on an event loop (Attach: a watch on the master and loop timers, so a
+// It runs either on an event loop (attach: a watch on the master and loop timers, so a
 // test on virtual time decides when slow answers come) or on a thread of its own (Start:
 // real time, for the program itself, whose main thread blocks during a label job).
 //
-// Threads: the switches (SetAnswer, ScriptAnswers, SetSlowDelay), Connected, Commands and
-// ClearCommands may be called from any thread; a lock keeps them apart from the printer's
-// work. Attach, Detach and, while attached, Disconnect belong to the loop's thread; the
-// printer's work then runs there, from its watch and timer. Start and Stop belong to the
-// thread that owns the printer; its work then runs on the printer's own thread, and
-// Disconnect may come from any thread (the printer's thread closes the line).
+// Threads: the switches (setAnswer, scriptAnswers, setSlowDelay), connected, Commands and
+// clearCommands may be called from any thread; a lock keeps them apart from the printer's
+// work. The calls attach, detach and, while attached, disconnect belong to the loop's
+// thread; the printer's work then runs there, from its watch and timer. Start and Stop belong to
+// the thread that owns the printer; its work then runs on the printer's own thread, and disconnect
+// may come from any thread (the printer's thread closes the line).
 #pragma once
 
 #include <chrono>
@@ -38,23 +38,23 @@ public:
     VirtualLabelPrinter& operator=(const VirtualLabelPrinter&) = delete;
 
     // The device the serial port opens.
-    const std::string& SlavePath() const { return pty_.slavePath(); }
+    const std::string& slavePath() const { return pty_.slavePath(); }
 
     // Switches; safe from any thread.
-    void SetAnswer(PrinterAnswer answer);
-    void ScriptAnswers(std::vector<PrinterAnswer> answers);
-    void SetSlowDelay(std::chrono::milliseconds delay);
+    void setAnswer(PrinterAnswer answer);
+    void scriptAnswers(std::vector<PrinterAnswer> answers);
+    void setSlowDelay(std::chrono::milliseconds delay);
     // The printer goes away now: its end of the line closes, the port sees a hang-up.
-    void Disconnect();
-    bool Connected() const;
+    void disconnect();
+    bool connected() const;
 
     // Every command received so far, without its line feed.
     std::vector<std::string> Commands() const;
-    void ClearCommands();
+    void clearCommands();
 
-    // Runs on `loop` (its thread) until Detach or destruction; the loop outlives it.
-    void Attach(tc::platform::EventLoop& loop);
-    void Detach();
+    // Runs on `loop` (its thread) until detach or destruction; the loop outlives it.
+    void attach(tc::platform::EventLoop& loop);
+    void detach();
     // Runs on a thread of its own until Stop or destruction.
     void Start();
     void Stop();

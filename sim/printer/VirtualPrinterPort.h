@@ -23,7 +23,7 @@ public:
 
     // Switches and the commands received.
     PrinterBehaviour& Printer() { return behaviour_; }
-    bool Connected() const { return connected_; }
+    bool connected() const { return connected_; }
 
     std::size_t Write(const void* data, std::size_t count) override;
     std::size_t Read(void* buffer, std::size_t count) override;

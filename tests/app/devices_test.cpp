@@ -40,7 +40,7 @@ TEST_F(AppFixture, ShowingTheWindowListensAndTheStationIsLoggedAndAnswered) {
     form->FormShow();  // showing again changes nothing
     EXPECT_EQ(std::count(form->Memo1.lines().begin(), form->Memo1.lines().end(), "Listen"), 1);
 
-    auto station = platform::net::connectLoopback(form->ServerSocket1.LocalPort());
+    auto station = platform::net::connectLoopback(form->ServerSocket1.localPort());
     ASSERT_EQ(::send(station.get(), "Hello", 5, MSG_NOSIGNAL), 5);
     ASSERT_TRUE(loop.runUntil([&] { return hasLine(*form, "Hello"); }));
     for (const char* l : {"GetSocket", "ClientConnect", "Accept"})
@@ -75,7 +75,7 @@ TEST_F(AppFixture, AStationsTextIsShownCutAndLoggedHeadlessAsOneLine) {
     app::HeadlessLog log(form->Form1, loop, out);
     form->FormCreate();
     form->FormShow();
-    auto station = platform::net::connectLoopback(form->ServerSocket1.LocalPort());
+    auto station = platform::net::connectLoopback(form->ServerSocket1.localPort());
     const std::string forged = "x\r\n2026-12-10 09:30:00.000 lamp: green\x1b[2J";
     const std::string text = forged + std::string(2000, 'y');
     ASSERT_EQ(::send(station.get(), text.data(), text.size(), MSG_NOSIGNAL), ssize_t(text.size()));
@@ -94,13 +94,13 @@ TEST_F(AppFixture, AStationBeyondTheBoundIsRefusedWithALogLine) {
     form = std::make_unique<app::TForm1>(loop, hid, app::AppPaths{dir, dir}, app::HostInfo{},
                                          app::DeviceOptions{0, "", false});
     form->FormCreate();
-    auto limits = form->ServerSocket1.GetLimits();
+    auto limits = form->ServerSocket1.getLimits();
     limits.maxConnections = 1;
-    form->ServerSocket1.SetLimits(limits);
+    form->ServerSocket1.setLimits(limits);
     form->FormShow();
-    auto first = platform::net::connectLoopback(form->ServerSocket1.LocalPort());
-    auto second = platform::net::connectLoopback(form->ServerSocket1.LocalPort());
+    auto first = platform::net::connectLoopback(form->ServerSocket1.localPort());
+    auto second = platform::net::connectLoopback(form->ServerSocket1.localPort());
     ASSERT_TRUE(loop.runUntil(
         [&] { return hasLine(*form, "ClientRefused: 1 connections are open already"); }));
-    EXPECT_EQ(form->ServerSocket1.ActiveConnections(), 1);
+    EXPECT_EQ(form->ServerSocket1.activeConnections(), 1);
 }

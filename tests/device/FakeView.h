@@ -23,24 +23,24 @@ struct FakeView final : device::ControllerView {
     // What the ROM-result handling does with a report; default: takes it, blocks reports.
     std::function<bool(std::span<const std::uint8_t>)> romResult;
 
-    void SetLabelDevice(const std::string& t) override { labelDevice = t; }
-    void SetLabelEPROM(const std::string& t) override { labelEprom = t; }
-    void SetLabelChecksum(const std::string& t) override { labelChecksum = t; }
-    void SetLabel9(const std::string& t) override { label9 = t; }
-    void SetLabel10(const std::string& t) override { label10 = t; }
-    void AppendLog(const std::string& line) override { memo1.push_back(line); }
-    void SetLampIndex(int i) override { lamp = i; }
-    int LampIndex() const override { return lamp; }
-    void RestartTimer1() override { ++timer1Restarts; }
-    void EnableTimer3() override { ++timer3Enables; }
-    int DebugModeItemIndex() const override { return debugItem; }
+    void setLabelDevice(const std::string& t) override { labelDevice = t; }
+    void setLabelEPROM(const std::string& t) override { labelEprom = t; }
+    void setLabelChecksum(const std::string& t) override { labelChecksum = t; }
+    void setLabel9(const std::string& t) override { label9 = t; }
+    void setLabel10(const std::string& t) override { label10 = t; }
+    void appendLog(const std::string& line) override { memo1.push_back(line); }
+    void setLampIndex(int i) override { lamp = i; }
+    int lampIndex() const override { return lamp; }
+    void restartTimer1() override { ++timer1Restarts; }
+    void enableTimer3() override { ++timer3Enables; }
+    int debugModeItemIndex() const override { return debugItem; }
     bool RomResult(std::span<const std::uint8_t> data) override {
         romResults.emplace_back(data.begin(), data.end());
         return romResult ? romResult(data) : false;
     }
-    bool ApplicationTerminating() const override { return terminating; }
+    bool applicationTerminating() const override { return terminating; }
     bool ReportsBlocked() const override { return reportsBlocked; }
-    int Edit52Index() const override { return edit52; }
+    int edit52Index() const override { return edit52; }
 };
 
 }  // namespace tc::test

@@ -30,7 +30,7 @@ struct SimRig {
 
     explicit SimRig(sim::hid::Scenario s = sim::hid::defaultScenario())
         : sim(loop, std::move(s)), ctrl(loop, sim), link(ctrl, view) {
-        link.ConnectHandlers();
+        link.connectHandlers();
         loop.runPending();
     }
     // Delivers one input report of data bytes straight to the handler, as HidCtrl would.
@@ -49,10 +49,10 @@ struct FakeRig {
         backend.present = std::move(present);
         ctrl = std::make_unique<HidCtrl>(loop, backend);
         link = std::make_unique<ControllerLink>(*ctrl, view);
-        if (connect) link->ConnectHandlers();
+        if (connect) link->connectHandlers();
         loop.runPending();
     }
-    std::string held(HidDevice* d) const { return d ? d->DevicePath() : "none"; }
+    std::string held(HidDevice* d) const { return d ? d->devicePath() : "none"; }
 };
 
 }  // namespace
@@ -61,8 +61,8 @@ TEST(HidLinkDiscovery, FindsBothInterfacesAndShowsThePlugState) {
     SimRig r;
     ASSERT_NE(r.link.DataDevice(), nullptr);
     ASSERT_NE(r.link.FeatureDevice(), nullptr);
-    EXPECT_EQ(r.link.DataDevice()->DevicePath(), "virtual:data");
-    EXPECT_EQ(r.link.FeatureDevice()->DevicePath(), "virtual:command");
+    EXPECT_EQ(r.link.DataDevice()->devicePath(), "virtual:data");
+    EXPECT_EQ(r.link.FeatureDevice()->devicePath(), "virtual:command");
     EXPECT_EQ(r.view.labelDevice, "Device: PlugIn");
     EXPECT_EQ(r.view.label9, "4100");
     EXPECT_EQ(r.view.label10, "1B2F");
@@ -338,10 +338,10 @@ TEST(HidLinkCommands, ATableOf16By12ReachesTheControllerAs30FeatureReports) {
     const std::size_t before = r.sim.featureReports().size();
     r.link.SendFeatureCommand(Command::TestMode, 0);
     for (std::uint8_t i = 0; i < 16; ++i)
-        ControllerLink::SendFeatureReport(r.link.FeatureDevice(),
+        ControllerLink::sendFeatureReport(r.link.FeatureDevice(),
                                           tableEntryReport(Axis::Row, i, 100 + i, 0x7000));
     for (std::uint8_t j = 0; j < 12; ++j)
-        ControllerLink::SendFeatureReport(r.link.FeatureDevice(),
+        ControllerLink::sendFeatureReport(r.link.FeatureDevice(),
                                           tableEntryReport(Axis::Column, j, 200 + j, 0x8000));
     r.link.SendFeatureCommand(Command::TableCommit, 0);
     const auto& sent = r.sim.featureReports();

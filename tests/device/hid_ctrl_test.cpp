@@ -26,7 +26,7 @@ struct Rig {
     explicit Rig(sim::hid::Scenario s = sim::hid::defaultScenario())
         : sim(loop, std::move(s)), ctrl(loop, sim) {
         ctrl.setOnDeviceChange([this] { ++changes; });
-        ctrl.setOnDeviceUnplug([this](HidDevice& d) { unplugged.push_back(d.DevicePath()); });
+        ctrl.setOnDeviceUnplug([this](HidDevice& d) { unplugged.push_back(d.devicePath()); });
         ctrl.setOnDeviceData([this](HidDevice&, std::uint8_t id, std::span<const std::uint8_t> b) {
             std::vector<std::uint8_t> r{id};
             r.insert(r.end(), b.begin(), b.end());
@@ -35,12 +35,12 @@ struct Rig {
     }
     std::vector<std::string> paths() const {
         std::vector<std::string> out;
-        for (int i = 0; i < ctrl.Count(); ++i) out.push_back(ctrl.Device(i)->DevicePath());
+        for (int i = 0; i < ctrl.Count(); ++i) out.push_back(ctrl.Device(i)->devicePath());
         return out;
     }
     int indexOf(const std::string& path) const {
         for (int i = 0; i < ctrl.Count(); ++i)
-            if (ctrl.Device(i)->DevicePath() == path) return i;
+            if (ctrl.Device(i)->devicePath() == path) return i;
         return -1;
     }
 };
@@ -118,7 +118,7 @@ TEST(HidCtrlLayer, IdentificationOnlyDeviceIsListedButNeverReadOrWritten) {
     EXPECT_EQ(visited, (std::vector<int>{0, 1, 2}));
     HidDevice* d = nullptr;
     ASSERT_TRUE(r.ctrl.CheckOutByIndex(d, i));
-    EXPECT_FALSE(d->IsReading());
+    EXPECT_FALSE(d->isReading());
     EXPECT_FALSE(d->SetFeature(std::vector<std::uint8_t>(9, 0)));
     std::size_t written = 99;
     EXPECT_FALSE(d->WriteFile(std::vector<std::uint8_t>(9, 0), written));
@@ -147,7 +147,7 @@ TEST(HidCtrlLayer, ReportsArriveInOrderAndAZeroLengthReadDeliversNothing) {
     r.loop.runPending();
     HidDevice* d = nullptr;
     ASSERT_TRUE(r.ctrl.CheckOutByIndex(d, 0));
-    EXPECT_TRUE(d->IsReading());
+    EXPECT_TRUE(d->isReading());
     r.sim.injectReport(Port::Data, {});
     r.sim.injectReport(Port::Data, {0, 0x25, 7});
     r.sim.injectReport(Port::Data, {0});  // a report ID and no data: delivered, size 0
@@ -206,17 +206,17 @@ TEST(HidCtrlLayer, AFailedSendSaysWhy) {
     const std::vector<std::uint8_t> testMode{6, 0x84, 0, 0, 0, 0, 0, 0, 0};
     HidDevice* cmd = r.ctrl.Device(1);
     EXPECT_FALSE(cmd->SetFeature(testMode));
-    EXPECT_EQ(cmd->LastError(), EBADF);  // not held: not open for reading and writing
+    EXPECT_EQ(cmd->lastError(), EBADF);  // not held: not open for reading and writing
     ASSERT_TRUE(r.ctrl.CheckOutByIndex(cmd, 1));
     EXPECT_FALSE(cmd->SetFeature(std::vector<std::uint8_t>{7, 0}));
-    EXPECT_EQ(cmd->LastError(), EINVAL);  // a report the interface does not declare
+    EXPECT_EQ(cmd->lastError(), EINVAL);  // a report the interface does not declare
     EXPECT_TRUE(cmd->SetFeature(testMode));
-    EXPECT_EQ(cmd->LastError(), 0);
+    EXPECT_EQ(cmd->lastError(), 0);
     r.sim.unplug(Port::Command);
     r.loop.runPending();
     std::size_t written = 0;
     EXPECT_FALSE(cmd->WriteFile(testMode, written));
-    EXPECT_EQ(cmd->LastError(), ENODEV);
+    EXPECT_EQ(cmd->lastError(), ENODEV);
     r.ctrl.CheckIn(cmd);
 }
 
@@ -226,7 +226,7 @@ TEST(HidCtrlLayer, DestroyingTheControllerUnplugsHeldDevices) {
     std::vector<std::string> unplugged;
     {
         HidCtrl ctrl(loop, sim);
-        ctrl.setOnDeviceUnplug([&](HidDevice& d) { unplugged.push_back(d.DevicePath()); });
+        ctrl.setOnDeviceUnplug([&](HidDevice& d) { unplugged.push_back(d.devicePath()); });
         loop.runPending();
         HidDevice* d = nullptr;
         ASSERT_TRUE(ctrl.CheckOutByIndex(d, 1));

@@ -58,7 +58,7 @@ struct LinkRig {
     ControllerLink link{ctrl, view};
 
     LinkRig() {
-        link.ConnectHandlers();
+        link.connectHandlers();
         loop.runPending();
     }
 };
@@ -67,7 +67,7 @@ struct LinkRig {
 
 TEST(HidReadThread, ReportsReachTheMainThreadInArrivalOrderOneAtATime) {
     Rig r;
-    ASSERT_TRUE(r.dev->IsReading());
+    ASSERT_TRUE(r.dev->isReading());
     for (std::uint8_t i = 1; i <= 20; ++i) r.backend.send({0x22, i, 0, 0});
     ASSERT_TRUE(r.loop.runUntil([&] { return r.got.size() == 20; }));
     for (std::uint8_t i = 1; i <= 20; ++i) {
@@ -126,7 +126,7 @@ TEST(HidReadThread, ExceptionInTheHandlerDoesNotEndTheReader) {
 TEST(HidReadThread, AScanQueuedAheadOfAHandOverChecksInWithoutHanging) {
     LinkRig r;
     ASSERT_NE(r.link.DataDevice(), nullptr);
-    ASSERT_TRUE(r.link.DataDevice()->IsReading());
+    ASSERT_TRUE(r.link.DataDevice()->isReading());
     // The mouse goes, then a report is read: its hand-over is queued behind the scan that
     // checks the data interface in and so waits for this very reader.
     r.backend.removeMouse();
@@ -148,9 +148,9 @@ TEST(HidReadThread, AScanQueuedAheadOfAHandOverChecksInWithoutHanging) {
 TEST(HidReadThread, ClearingTheDataHandlerAndSettingItAgainReadsAgain) {
     Rig r;
     r.ctrl.setOnDeviceData({});
-    EXPECT_FALSE(r.dev->IsReading());
+    EXPECT_FALSE(r.dev->isReading());
     r.ctrl.setOnDeviceData(r.collect);
-    EXPECT_TRUE(r.dev->IsReading());
+    EXPECT_TRUE(r.dev->isReading());
     r.backend.send({0x22, 9});
     ASSERT_TRUE(r.loop.runUntil([&] { return !r.got.empty(); }));
     EXPECT_EQ(r.got[0][2], 9);
@@ -169,5 +169,5 @@ TEST(HidReadThread, AReaderThatSawAnUnplugReadsAgainWhenTheScanStillFindsTheNode
     EXPECT_EQ(r.got[0][2], 4);
     EXPECT_FALSE(unplugged);
     EXPECT_TRUE(r.dev->PluggedIn());
-    EXPECT_TRUE(r.dev->IsReading());
+    EXPECT_TRUE(r.dev->isReading());
 }

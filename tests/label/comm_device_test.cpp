@@ -66,15 +66,15 @@ struct CommDevice : ::testing::Test {
         s.port = 1;
         s.baudRate = 9600;
         s.rtsCtsFlowControl = true;
-        port.ApplySettings(s);
-        port.SetDevicePath(pty.slavePath());
+        port.applySettings(s);
+        port.setDevicePath(pty.slavePath());
     }
 
     // Lets `n` bytes from the far end reach the receive ring.
     void deliver(const std::string& text) {
-        const auto before = port.ReceivedFromLine();
+        const auto before = port.receivedFromLine();
         writeMaster(pty, text);
-        ASSERT_TRUE(eventually([&] { return port.ReceivedFromLine() == before + text.size(); }));
+        ASSERT_TRUE(eventually([&] { return port.receivedFromLine() == before + text.size(); }));
     }
 };
 
@@ -105,7 +105,7 @@ TEST_F(CommDevice, AnAnswerLongerThanTheRingLosesTheExcess) {
     for (int i = 0; i < 10000; ++i) answer += char('A' + i % 26);
     deliver(answer);
     EXPECT_EQ(readAll(port), answer.substr(0, 8191));
-    EXPECT_EQ(port.DroppedOnReceive(), 10000u - 8191u);
+    EXPECT_EQ(port.droppedOnReceive(), 10000u - 8191u);
 }
 
 TEST_F(CommDevice, PurgeReadForgetsWhatHasArrived) {
@@ -134,9 +134,9 @@ TEST_P(CommDevicePurgeWrite, ForgetsWhatIsQueuedAndAbortsThePieceOnItsWay) {
     ASSERT_EQ(::tcflow(pty.slave(), TCOOFF), 0);
     ASSERT_EQ(port.Write(std::string(1000, 'q')), 1000u);
     ASSERT_TRUE(eventually(
-        [&] { return port.QueuedForSending() == 1000u - 256u && port.WaitingForLine(); }));
+        [&] { return port.queuedForSending() == 1000u - 256u && port.waitingForLine(); }));
     port.PurgeWrite(GetParam().abort);
-    EXPECT_EQ(port.QueuedForSending(), 0u);
+    EXPECT_EQ(port.queuedForSending(), 0u);
     ASSERT_EQ(::tcflow(pty.slave(), TCOON), 0);
     port.Write("AFTER");
     const std::string expected = std::string(GetParam().pieceStillSent, 'q') + "AFTER";
@@ -149,15 +149,15 @@ INSTANTIATE_TEST_SUITE_P(Abort, CommDevicePurgeWrite,
 TEST_F(CommDevice, AClosedPortQueuesWritesButSendsAndReadsNothing) {
     EXPECT_FALSE(port.Active());
     EXPECT_EQ(port.Write("PF\n"), 3u);
-    EXPECT_EQ(port.QueuedForSending(), 3u);
+    EXPECT_EQ(port.queuedForSending(), 3u);
     char buf[8];
     EXPECT_EQ(port.Read(buf, sizeof buf), 0u);
     port.PurgeWrite(true);  // does nothing while closed
-    EXPECT_EQ(port.QueuedForSending(), 3u);
+    EXPECT_EQ(port.queuedForSending(), 3u);
     // A full ring takes no more.
     EXPECT_EQ(port.Write(std::string(9000, 'x')), 8191u - 3u);
     port.Open();  // opens with empty rings: the old bytes are never sent
-    EXPECT_EQ(port.QueuedForSending(), 0u);
+    EXPECT_EQ(port.queuedForSending(), 0u);
     port.Write("X");
     EXPECT_EQ(readMaster(pty, 1), "X");
 }
@@ -165,8 +165,8 @@ TEST_F(CommDevice, AClosedPortQueuesWritesButSendsAndReadsNothing) {
 TEST_F(CommDevice, AMissingDeviceFailsTheOpenOnceAndStaysClosed) {
     for (const auto& path : {std::string("/dev/no-such-printer-port"), std::string()}) {
         TCommDevice missing;
-        missing.SetDevicePath(path);
-        missing.SetPort(999);  // with no path: /dev/ttyS998
+        missing.setDevicePath(path);
+        missing.setPort(999);  // with no path: /dev/ttyS998
         try {
             missing.Open();
             FAIL() << "open succeeded";
@@ -185,7 +185,7 @@ TEST_F(CommDevice, AMissingDeviceFailsTheOpenOnceAndStaysClosed) {
 TEST_F(CommDevice, ASecondPortOnTheSameDeviceIsRefused) {
     port.Open();
     TCommDevice other;
-    other.SetDevicePath(pty.slavePath());
+    other.setDevicePath(pty.slavePath());
     try {
         other.Open();
         FAIL() << "second open succeeded";
@@ -199,7 +199,7 @@ TEST_F(CommDevice, ASecondPortOnTheSameDeviceIsRefused) {
 
 TEST_F(CommDevice, SettingsTakeEffectAtTheNextOpen) {
     port.Open();
-    port.SetBaudRate(115200);
+    port.setBaudRate(115200);
     EXPECT_FALSE(port.Active());  // a setting closes an open port
     port.Open();
     termios t{};
@@ -209,8 +209,8 @@ TEST_F(CommDevice, SettingsTakeEffectAtTheNextOpen) {
 
 TEST_F(CommDevice, OneAndAHalfStopBitsAreLoggedAtOpen) {
     std::vector<std::string> log;
-    port.SetOnLog([&](const std::string& line) { log.push_back(line); });
-    port.SetStopBits(StopBits::OneAndHalf);
+    port.setOnLog([&](const std::string& line) { log.push_back(line); });
+    port.setStopBits(StopBits::OneAndHalf);
     port.Open();
     EXPECT_EQ(log, std::vector<std::string>{kOneAndHalfStopBitsNote});
     termios t{};
@@ -221,7 +221,7 @@ TEST_F(CommDevice, OneAndAHalfStopBitsAreLoggedAtOpen) {
 TEST_F(CommDevice, AHangUpIsNoticedAndTheStopStaysPrompt) {
     port.Open();
     pty.closeMaster();
-    ASSERT_TRUE(eventually([&] { return port.LineGone(); }));
+    ASSERT_TRUE(eventually([&] { return port.lineGone(); }));
     EXPECT_EQ(port.Write("PF\n"), 3u);
     EXPECT_NO_THROW(port.Close());
     EXPECT_FALSE(port.Active());
@@ -234,14 +234,14 @@ TEST_F(CommDevice, PurgesRacingArrivalsNeverTakeTheLineForGone) {
     // so some fall between the reader's poll and its read, which then finds nothing:
     // that is not a hang-up.
     int purges = 0;
-    for (; purges < 30000 && !port.LineGone(); ++purges) {
+    for (; purges < 30000 && !port.lineGone(); ++purges) {
         [[maybe_unused]] auto w = ::write(pty.master(), "z", 1);
         const auto until = std::chrono::steady_clock::now() + (purges % 128) * 100ns;
         while (std::chrono::steady_clock::now() < until) {
         }
         port.PurgeRead(purges % 2 == 0);
     }
-    ASSERT_FALSE(port.LineGone()) << "after " << purges << " purges";
+    ASSERT_FALSE(port.lineGone()) << "after " << purges << " purges";
     port.Write("PF\n");
     EXPECT_EQ(readMaster(pty, 3), "PF\n");
     writeMaster(pty, "Ok");

@@ -119,7 +119,7 @@ TEST_F(QtLoop, AScanQueuedAheadOfAReadersHandOverChecksInWithoutHanging) {
     device::HidCtrl ctrl(loop, backend);
     test::FakeView view;
     device::ControllerLink link(ctrl, view);
-    link.ConnectHandlers();
+    link.connectHandlers();
     ASSERT_TRUE(runUntil(loop, [&] { return link.DataDevice() != nullptr; }));
     // The mouse goes, then a report is read: its hand-over is queued behind the scan that
     // checks the data interface in and so waits for this very reader.
@@ -188,17 +188,17 @@ TEST_F(QtLoop, DescriptorWatchesSeeDataAndHangUp) {
 TEST_F(QtLoop, TheStationServerWorksOnIt) {
     station::TServerSocket server(loop);
     std::vector<std::string> memo;
-    server.SetPort(0);
-    server.OnClientRead = [&](station::StationConnection& c) {
+    server.setPort(0);
+    server.onClientRead = [&](station::StationConnection& c) {
         memo.push_back(c.ReceiveText());
         station::SendStationReply([&](const std::string& l) { memo.push_back(l); }, server,
                                   "READY");
     };
-    server.OnClientDisconnect = [&](station::StationConnection&) {
+    server.onClientDisconnect = [&](station::StationConnection&) {
         memo.push_back("ClientDisconnect");
     };
-    server.SetActive(true);
-    auto client = platform::net::connectLoopback(server.LocalPort());
+    server.setActive(true);
+    auto client = platform::net::connectLoopback(server.localPort());
     ASSERT_EQ(::send(client.get(), "ReadyToAcquire", 14, MSG_NOSIGNAL), 14);
     EXPECT_TRUE(runUntil(loop, [&] { return memo.size() >= 2; }));
     char buf[16] = {};
@@ -207,5 +207,5 @@ TEST_F(QtLoop, TheStationServerWorksOnIt) {
     client.reset();
     EXPECT_TRUE(runUntil(loop, [&] { return !memo.empty() && memo.back() == "ClientDisconnect"; }));
     EXPECT_EQ(memo[0], "ReadyToAcquire");
-    EXPECT_EQ(server.ActiveConnections(), 0);
+    EXPECT_EQ(server.activeConnections(), 0);
 }

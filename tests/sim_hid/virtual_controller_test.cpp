@@ -32,8 +32,8 @@ struct Listener {
         loop.runPending();
         for (int i = 0; i < ctrl.Count(); ++i) {
             HidDevice* d = ctrl.Device(i);
-            if (d->DevicePath() == "virtual:data") ctrl.CheckOutByIndex(data, i);
-            if (d->DevicePath() == "virtual:command") ctrl.CheckOutByIndex(command, i);
+            if (d->devicePath() == "virtual:data") ctrl.CheckOutByIndex(data, i);
+            if (d->devicePath() == "virtual:command") ctrl.CheckOutByIndex(command, i);
         }
     }
     ~Listener() {
@@ -254,12 +254,12 @@ TEST(HidSimController, ThreadedTheLinkFindsTheControllerReadsItsStreamAndSurvive
     HidCtrl ctrl(loop, sim);
     test::FakeView view;
     ControllerLink link(ctrl, view);
-    link.ConnectHandlers();
+    link.connectHandlers();
     // Every report handled restarts the watchdog; identification started the stream.
     ASSERT_TRUE(loop.runUntil([&] { return link.DataDevice() && view.timer1Restarts >= 50; }));
     EXPECT_EQ(view.labelDevice, "Device: PlugIn");
     ASSERT_NE(link.FeatureDevice(), nullptr);
-    EXPECT_TRUE(link.DataDevice()->IsReading());
+    EXPECT_TRUE(link.DataDevice()->isReading());
     EXPECT_TRUE(sim.testMode());
     EXPECT_EQ(view.lamp, 2);
     EXPECT_EQ(link.testDataBuffer()[0], 0x22);  // a test sample
@@ -274,5 +274,5 @@ TEST(HidSimController, ThreadedTheLinkFindsTheControllerReadsItsStreamAndSurvive
     ASSERT_TRUE(
         loop.runUntil([&] { return link.DataDevice() && view.timer1Restarts >= before + 50; }));
     EXPECT_EQ(view.labelDevice, "Device: PlugIn");
-    EXPECT_TRUE(link.DataDevice()->IsReading());
+    EXPECT_TRUE(link.DataDevice()->isReading());
 }

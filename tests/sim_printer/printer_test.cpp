@@ -98,9 +98,9 @@ std::string readAll(TCommDevice& port) {
 }
 
 void openOn(TCommDevice& port, const VirtualLabelPrinter& printer) {
-    port.SetBaudRate(9600);
-    port.SetRtsCtsFlowControl(true);
-    port.SetDevicePath(printer.SlavePath());
+    port.setBaudRate(9600);
+    port.setRtsCtsFlowControl(true);
+    port.setDevicePath(printer.slavePath());
     port.Open();
 }
 
@@ -114,7 +114,7 @@ TEST(VirtualLabelPrinter, OnItsOwnThreadAnswersThroughTheSerialPort) {
     const std::string expected = kBarType + "\r\n\r\nOk";
     port.Write(kBarType);
     port.Write("\n");
-    ASSERT_TRUE(eventually([&] { return port.ReceivedFromLine() == expected.size(); }));
+    ASSERT_TRUE(eventually([&] { return port.receivedFromLine() == expected.size(); }));
     EXPECT_EQ(readAll(port), expected);
     EXPECT_EQ(printer.Commands(), std::vector<std::string>{kBarType});
 }
@@ -122,16 +122,16 @@ TEST(VirtualLabelPrinter, OnItsOwnThreadAnswersThroughTheSerialPort) {
 TEST(VirtualLabelPrinter, OnAnEventLoopASlowAnswerComesOnlyAfterItsDelay) {
     VirtualEventLoop loop;
     VirtualLabelPrinter printer;
-    printer.SetAnswer(PrinterAnswer::Slow);  // 2000 ms
-    printer.Attach(loop);
+    printer.setAnswer(PrinterAnswer::Slow);  // 2000 ms
+    printer.attach(loop);
     TCommDevice port;
     openOn(port, printer);
     port.Write("PF\n");
     ASSERT_TRUE(loop.runUntil([&] { return printer.Commands().size() == 1; }, 0ms));
     loop.advance(1200ms);  // the job's longest wait: nothing has been sent yet
-    EXPECT_EQ(port.ReceivedFromLine(), 0u);
+    EXPECT_EQ(port.receivedFromLine(), 0u);
     loop.advance(800ms);
-    ASSERT_TRUE(eventually([&] { return port.ReceivedFromLine() == 8u; }));
+    ASSERT_TRUE(eventually([&] { return port.receivedFromLine() == 8u; }));
     EXPECT_EQ(readAll(port), "PF\r\n\r\nOk");
 }
 
@@ -140,14 +140,14 @@ TEST(VirtualLabelPrinter, OnAnEventLoopLeavesNothingBehindWhenItGoesBeforeItsAns
     TCommDevice port;
     {
         VirtualLabelPrinter printer;
-        printer.SetAnswer(PrinterAnswer::Slow);
-        printer.Attach(loop);
+        printer.setAnswer(PrinterAnswer::Slow);
+        printer.attach(loop);
         openOn(port, printer);
         port.Write("PF\n");
         ASSERT_TRUE(loop.runUntil([&] { return printer.Commands().size() == 1; }, 0ms));
     }
     loop.advance(5000ms);  // the answer's timer and the watch went with the printer
-    EXPECT_EQ(port.ReceivedFromLine(), 0u);
+    EXPECT_EQ(port.receivedFromLine(), 0u);
 }
 
 TEST(VirtualLabelPrinter, ADisconnectHangsUpThePort) {
@@ -157,13 +157,13 @@ TEST(VirtualLabelPrinter, ADisconnectHangsUpThePort) {
         TCommDevice port;
         openOn(port, printer);
         if (scripted) {
-            printer.ScriptAnswers({PrinterAnswer::Disconnect});
+            printer.scriptAnswers({PrinterAnswer::Disconnect});
             port.Write("BM 5\n");
         } else {
-            printer.Disconnect();
+            printer.disconnect();
         }
-        EXPECT_TRUE(eventually([&] { return port.LineGone(); })) << "scripted " << scripted;
-        EXPECT_FALSE(printer.Connected());
+        EXPECT_TRUE(eventually([&] { return port.lineGone(); })) << "scripted " << scripted;
+        EXPECT_FALSE(printer.connected());
         EXPECT_EQ(readAll(port), "");
     }
 }
@@ -176,8 +176,8 @@ TEST(VirtualLabelPrinter, ThePortCanCloseAndOpenAgainWithoutAHangUp) {
     port.Close();
     port.Open();
     port.Write("BM 5\n");
-    ASSERT_TRUE(eventually([&] { return port.ReceivedFromLine() == 10u; }));
-    EXPECT_FALSE(port.LineGone());
+    ASSERT_TRUE(eventually([&] { return port.receivedFromLine() == 10u; }));
+    EXPECT_FALSE(port.lineGone());
     EXPECT_EQ(readAll(port), "BM 5\r\n\r\nOk");
 }
 

@@ -33,19 +33,19 @@ struct Station : ::testing::Test {
 
     void SetUp() override {
         loop.setErrorSink([this](const std::string& e) { errors.push_back(e); });
-        server.SetPort(0);
-        server.OnListen = [this] { memo.push_back("Listen"); };
-        server.OnGetSocket = [this](int) { memo.push_back("GetSocket"); };
-        server.OnClientConnect = [this](StationConnection&) { memo.push_back("ClientConnect"); };
-        server.OnAccept = [this](StationConnection&) { memo.push_back("Accept"); };
-        server.OnClientWrite = [this](StationConnection&) { memo.push_back("ClientWrite"); };
-        server.OnClientDisconnect = [this](StationConnection&) {
+        server.setPort(0);
+        server.onListen = [this] { memo.push_back("Listen"); };
+        server.onGetSocket = [this](int) { memo.push_back("GetSocket"); };
+        server.onClientConnect = [this](StationConnection&) { memo.push_back("ClientConnect"); };
+        server.onAccept = [this](StationConnection&) { memo.push_back("Accept"); };
+        server.onClientWrite = [this](StationConnection&) { memo.push_back("ClientWrite"); };
+        server.onClientDisconnect = [this](StationConnection&) {
             memo.push_back("ClientDisconnect");
         };
-        server.OnClientError = [this](StationConnection&, ErrorEvent, int&) {
+        server.onClientError = [this](StationConnection&, ErrorEvent, int&) {
             memo.push_back("ClientError");
         };
-        server.OnClientRead = [this](StationConnection& c) {
+        server.onClientRead = [this](StationConnection& c) {
             memo.push_back(c.ReceiveText());
             if (!reply.empty()) SendStationReply(log(), server, reply);
         };
@@ -60,9 +60,9 @@ struct Station : ::testing::Test {
     }
 
     Fd connect() {
-        const int before = server.ActiveConnections();
-        Fd fd = connectLoopback(server.LocalPort());
-        EXPECT_TRUE(runUntil([&] { return server.ActiveConnections() == before + 1; }));
+        const int before = server.activeConnections();
+        Fd fd = connectLoopback(server.localPort());
+        EXPECT_TRUE(runUntil([&] { return server.activeConnections() == before + 1; }));
         return fd;
     }
 
@@ -99,31 +99,31 @@ struct Station : ::testing::Test {
 
 TEST_F(Station, ActivationListensOnceAndLogsListen) {
     EXPECT_FALSE(server.Active());
-    server.SetActive(true);
+    server.setActive(true);
     EXPECT_TRUE(server.Active());
-    EXPECT_NE(server.LocalPort(), 0);
-    server.SetActive(true);  // a later show changes nothing
+    EXPECT_NE(server.localPort(), 0);
+    server.setActive(true);  // a later show changes nothing
     EXPECT_EQ(memo, std::vector<std::string>{"Listen"});
 }
 
 TEST_F(Station, NewConnectionLogsItsEventsInOrder) {
-    server.SetActive(true);
+    server.setActive(true);
     Fd c = connect();
     ASSERT_TRUE(runUntil([&] { return count("ClientWrite") == 1; }));
     EXPECT_EQ(memo, (std::vector<std::string>{"Listen", "GetSocket", "ClientConnect", "Accept",
                                               "ClientWrite"}));
-    EXPECT_TRUE(server.Connections(0).Connected());
+    EXPECT_TRUE(server.connections(0).connected());
 }
 
 TEST_F(Station, WithoutAStationAReplyIsOnlyLogged) {
-    server.SetActive(true);
+    server.setActive(true);
     SendStationReply(log(), server, "READY");
     EXPECT_EQ(memo, (std::vector<std::string>{"Listen", "READY"}));
     EXPECT_TRUE(errors.empty());
 }
 
 TEST_F(Station, ReplyToACommandOfTheSecondStationGoesToTheFirst) {
-    server.SetActive(true);
+    server.setActive(true);
     Fd first = connect();
     Fd second = connect();
     reply = "DATA_OK";
@@ -136,20 +136,20 @@ TEST_F(Station, ReplyToACommandOfTheSecondStationGoesToTheFirst) {
 }
 
 TEST_F(Station, WhenTheFirstStationLeavesTheSecondBecomesConnectionZero) {
-    server.SetActive(true);
+    server.setActive(true);
     Fd first = connect();
     Fd second = connect();
-    const int secondHandle = server.Connections(1).Handle();
+    const int secondHandle = server.connections(1).handle();
     first.reset();
-    ASSERT_TRUE(runUntil([&] { return server.ActiveConnections() == 1; }));
+    ASSERT_TRUE(runUntil([&] { return server.activeConnections() == 1; }));
     EXPECT_EQ(count("ClientDisconnect"), 1u);
-    EXPECT_EQ(server.Connections(0).Handle(), secondHandle);
+    EXPECT_EQ(server.connections(0).handle(), secondHandle);
     SendStationReply(log(), server, "ROM_OK");
     EXPECT_EQ(receive(second, 6), "ROM_OK");
 }
 
 TEST_F(Station, RepliesCarryNoTerminatorAndMayArriveTogether) {
-    server.SetActive(true);
+    server.setActive(true);
     Fd c = connect();
     SendStationReply(log(), server, "READY");
     SendStationReply(log(), server, "DATA_NG");
@@ -159,28 +159,28 @@ TEST_F(Station, RepliesCarryNoTerminatorAndMayArriveTogether) {
 }
 
 TEST_F(Station, ReceiveTextReturnsEverythingThatHasArrivedAsOneText) {
-    server.SetActive(true);
+    server.setActive(true);
     Fd c = connect();
     send(c, "Ready");
     send(c, "ToAcquire");
     // Let both pieces reach the server's socket before any read event runs.
     int waiting = 0;
     for (int i = 0; i < 5000 && waiting < 14; ++i) {
-        pollfd p{server.Connections(0).Handle(), POLLIN, 0};
+        pollfd p{server.connections(0).handle(), POLLIN, 0};
         ::poll(&p, 1, 1);
-        ::ioctl(server.Connections(0).Handle(), FIONREAD, &waiting);
+        ::ioctl(server.connections(0).handle(), FIONREAD, &waiting);
     }
     ASSERT_EQ(waiting, 14);
-    EXPECT_EQ(server.Connections(0).ReceiveText(), "ReadyToAcquire");
-    EXPECT_EQ(server.Connections(0).ReceiveText(), "");
+    EXPECT_EQ(server.connections(0).ReceiveText(), "ReadyToAcquire");
+    EXPECT_EQ(server.connections(0).ReceiveText(), "");
 }
 
 TEST_F(Station, BindFailureIsReportedAndTheNextActivationRetries) {
     auto other = TcpListener::bindAny(0);
     other.listen(5);
-    server.SetPort(other.localPort());
+    server.setPort(other.localPort());
     try {
-        server.SetActive(true);
+        server.setActive(true);
         FAIL() << "activation succeeded on a taken port";
     } catch (const SocketError& e) {
         EXPECT_STREQ(e.what(), "Windows socket error: Address already in use (98), on API 'bind'");
@@ -188,18 +188,18 @@ TEST_F(Station, BindFailureIsReportedAndTheNextActivationRetries) {
     }
     EXPECT_FALSE(server.Active());
     { auto gone = std::move(other); }
-    server.SetActive(true);
+    server.setActive(true);
     EXPECT_TRUE(server.Active());
-    EXPECT_EQ(server.LocalPort(), server.Port());
+    EXPECT_EQ(server.localPort(), server.Port());
 }
 
 TEST_F(Station, APeerThatResetsIsReportedThenDropped) {
-    server.SetActive(true);
+    server.setActive(true);
     Fd c = connect();
     const linger hard{1, 0};
     ASSERT_EQ(::setsockopt(c.get(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard), 0);
     c.reset();
-    ASSERT_TRUE(runUntil([&] { return server.ActiveConnections() == 0; }));
+    ASSERT_TRUE(runUntil([&] { return server.activeConnections() == 0; }));
     EXPECT_EQ(errors, std::vector<std::string>{"Asynchronous socket error 104"});
     const auto err = std::find(memo.begin(), memo.end(), "ClientError");
     ASSERT_NE(err, memo.end());
@@ -207,30 +207,30 @@ TEST_F(Station, APeerThatResetsIsReportedThenDropped) {
 }
 
 TEST_F(Station, AnErrorClearedByTheHandlerIsNotRaised) {
-    server.OnClientError = [this](StationConnection&, ErrorEvent, int& code) {
+    server.onClientError = [this](StationConnection&, ErrorEvent, int& code) {
         memo.push_back("ClientError");
         code = 0;
     };
-    server.SetActive(true);
+    server.setActive(true);
     Fd c = connect();
     const linger hard{1, 0};
     ASSERT_EQ(::setsockopt(c.get(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard), 0);
     c.reset();
-    ASSERT_TRUE(runUntil([&] { return server.ActiveConnections() == 0; }));
+    ASSERT_TRUE(runUntil([&] { return server.activeConnections() == 0; }));
     EXPECT_EQ(count("ClientError"), 1u);
     EXPECT_TRUE(errors.empty());
 }
 
 TEST_F(Station, AFloodIsHandedOverInBoundedTexts) {
-    server.SetLimits({.maxReadBytes = 4096});
+    server.setLimits({.maxReadBytes = 4096});
     std::string got;
     std::size_t largest = 0;
-    server.OnClientRead = [&](StationConnection& conn) {
+    server.onClientRead = [&](StationConnection& conn) {
         const std::string t = conn.ReceiveText();
         largest = std::max(largest, t.size());
         got += t;
     };
-    server.SetActive(true);
+    server.setActive(true);
     Fd c = connect();
     std::string flood;
     for (int i = 0; i < 20000; ++i) flood += char('a' + i % 26);
@@ -242,8 +242,8 @@ TEST_F(Station, AFloodIsHandedOverInBoundedTexts) {
 
 TEST_F(Station, AReadHandlerThatLeavesTheDataIsNotCalledAgainUntilItReads) {
     int reads = 0;
-    server.OnClientRead = [&](StationConnection&) { ++reads; };
-    server.SetActive(true);
+    server.onClientRead = [&](StationConnection&) { ++reads; };
+    server.setActive(true);
     Fd c = connect();
     send(c, "x");
     ASSERT_TRUE(runUntil([&] { return reads == 1; }));
@@ -251,7 +251,7 @@ TEST_F(Station, AReadHandlerThatLeavesTheDataIsNotCalledAgainUntilItReads) {
     // must not call the handler again.
     for (int i = 0; i < 20; ++i) loop.processMessages();
     EXPECT_EQ(reads, 1);
-    EXPECT_EQ(server.Connections(0).ReceiveText(), "x");
+    EXPECT_EQ(server.connections(0).ReceiveText(), "x");
     send(c, "y");
     ASSERT_TRUE(runUntil([&] { return reads == 2; }));
 }
@@ -260,28 +260,28 @@ namespace {
 
 // Fills the connection's socket until the server has to keep some of a reply back.
 void fillUntilKept(TServerSocket& server, std::string& sent) {
-    StationConnection& conn = server.Connections(0);
+    StationConnection& conn = server.connections(0);
     const std::string block(16 * 1024, 'r');
-    for (int i = 0; i < 10000 && conn.PendingBytes() == 0; ++i) {
+    for (int i = 0; i < 10000 && conn.pendingBytes() == 0; ++i) {
         std::string text = block;
         text[0] = char('A' + i % 26);  // makes order and loss visible
         conn.SendText(text);
         sent += text;
     }
-    ASSERT_GT(conn.PendingBytes(), 0u);
+    ASSERT_GT(conn.pendingBytes(), 0u);
 }
 
 }  // namespace
 
 TEST_F(Station, AReplyThatWouldBlockIsSentLaterInOrder) {
-    server.SetLimits({.maxPendingBytes = 8 * 1024 * 1024, .stallTimeout = 3600s});
+    server.setLimits({.maxPendingBytes = 8 * 1024 * 1024, .stallTimeout = 3600s});
     // Real time only: the stall timer must not be reached by jumping the clock.
     loop.setRealWaitSlice(1000ms);
-    server.SetActive(true);
+    server.setActive(true);
     Fd c = connect();
     std::string sent;
     fillUntilKept(server, sent);
-    server.Connections(0).SendText("READY");
+    server.connections(0).SendText("READY");
     sent += "READY";
     std::atomic<std::size_t> received{0};
     std::string got;
@@ -293,45 +293,45 @@ TEST_F(Station, AReplyThatWouldBlockIsSentLaterInOrder) {
     reader.join();
     ASSERT_TRUE(all);
     EXPECT_TRUE(got == sent);
-    EXPECT_EQ(server.Connections(0).PendingBytes(), 0u);
+    EXPECT_EQ(server.connections(0).pendingBytes(), 0u);
     EXPECT_GE(count("ClientWrite"), 2u);  // first writable, and writable again
 }
 
 TEST_F(Station, APeerThatReadsNothingForLongIsDisconnected) {
-    server.SetLimits({.maxPendingBytes = 8 * 1024 * 1024, .stallTimeout = 30s});
-    server.SetActive(true);
+    server.setLimits({.maxPendingBytes = 8 * 1024 * 1024, .stallTimeout = 30s});
+    server.setActive(true);
     Fd c = connect();
     std::string sent;
     fillUntilKept(server, sent);
     const Millis start = loop.monotonic();
-    ASSERT_TRUE(runUntil([&] { return server.ActiveConnections() == 0; }));
+    ASSERT_TRUE(runUntil([&] { return server.activeConnections() == 0; }));
     EXPECT_GE(loop.monotonic() - start, 30s);
     EXPECT_EQ(count("ClientDisconnect"), 1u);
 }
 
 TEST_F(Station, KeptRepliesBeyondTheBoundDisconnectThePeer) {
-    server.SetLimits({.maxPendingBytes = 64 * 1024});
-    server.SetActive(true);
+    server.setLimits({.maxPendingBytes = 64 * 1024});
+    server.setActive(true);
     Fd c = connect();
     std::string sent;
     fillUntilKept(server, sent);
     const std::string big(64 * 1024, 'z');
-    EXPECT_EQ(server.Connections(0).SendText(big), 0);
-    EXPECT_EQ(server.ActiveConnections(), 0);
+    EXPECT_EQ(server.connections(0).SendText(big), 0);
+    EXPECT_EQ(server.activeConnections(), 0);
     EXPECT_EQ(count("ClientDisconnect"), 1u);
 }
 
 TEST_F(Station, StationsBeyondTheBoundAreRefusedAndTheOthersKeepWorking) {
-    server.SetLimits({.maxConnections = 2});
+    server.setLimits({.maxConnections = 2});
     int refused = 0;
-    server.OnClientRefused = [&] { ++refused; };
-    server.SetActive(true);
+    server.onClientRefused = [&] { ++refused; };
+    server.setActive(true);
     Fd a = connect();
     Fd b = connect();
     std::vector<Fd> extra;
-    for (int i = 0; i < 3; ++i) extra.push_back(connectLoopback(server.LocalPort()));
+    for (int i = 0; i < 3; ++i) extra.push_back(connectLoopback(server.localPort()));
     ASSERT_TRUE(runUntil([&] { return refused == 3; }));
-    EXPECT_EQ(server.ActiveConnections(), 2);
+    EXPECT_EQ(server.activeConnections(), 2);
     EXPECT_EQ(count("GetSocket"), 2u);  // nothing else ran for the refused ones
     for (const auto& fd : extra) {
         pollfd p{fd.get(), POLLIN, 0};
@@ -341,7 +341,7 @@ TEST_F(Station, StationsBeyondTheBoundAreRefusedAndTheOthersKeepWorking) {
     }
     // Once one leaves, the next station is taken again.
     a.reset();
-    ASSERT_TRUE(runUntil([&] { return server.ActiveConnections() == 1; }));
+    ASSERT_TRUE(runUntil([&] { return server.activeConnections() == 1; }));
     Fd c = connect();
     reply = "READY";
     send(c, "x");
@@ -350,12 +350,12 @@ TEST_F(Station, StationsBeyondTheBoundAreRefusedAndTheOthersKeepWorking) {
 }
 
 TEST_F(Station, DeactivationClosesEveryConnection) {
-    server.SetActive(true);
+    server.setActive(true);
     Fd a = connect();
     Fd b = connect();
-    server.SetActive(false);
+    server.setActive(false);
     EXPECT_FALSE(server.Active());
-    EXPECT_EQ(server.ActiveConnections(), 0);
+    EXPECT_EQ(server.activeConnections(), 0);
     EXPECT_EQ(count("ClientDisconnect"), 2u);
     char ch;
     EXPECT_EQ(::recv(a.get(), &ch, 1, 0), 0);
@@ -364,5 +364,5 @@ TEST_F(Station, DeactivationClosesEveryConnection) {
 TEST(StationConnectionIndex, OutOfRangeIsAnError) {
     VirtualEventLoop loop;
     TServerSocket server(loop);
-    EXPECT_THROW(server.Connections(0), std::out_of_range);
+    EXPECT_THROW(server.connections(0), std::out_of_range);
 }
