@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -137,8 +138,18 @@ Fd connectLoopback(std::uint16_t port) {
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = htons(port);
-    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0)
-        throw SocketError(errno, "connect");
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return fd;
+    if (errno != EINTR) throw SocketError(errno, "connect");
+    // A signal broke into the wait, but the connection goes on being made: a second
+    // connect would only say EALREADY. Wait for it to finish and take its outcome.
+    pollfd p{fd.get(), POLLOUT, 0};
+    while (::poll(&p, 1, -1) < 0) {
+        if (errno != EINTR) throw SocketError(errno, "poll");
+    }
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+    if (err != 0) throw SocketError(err, "connect");
     return fd;
 }
 

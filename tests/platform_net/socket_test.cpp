@@ -1,11 +1,19 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 #include "platform/net/Socket.h"
 
@@ -131,4 +139,59 @@ TEST(TcpStream, SendIntoAFullBufferTakesPartOrWouldBlock) {
     EXPECT_NE(r.status, IoStatus::Failed);
     EXPECT_LT(r.bytes, chunk.size());
     EXPECT_GT(sent, 0u);
+}
+
+namespace {
+void ignoreSignal(int) {}
+}  // namespace
+
+// A signal that breaks into the wait of a loopback connect does not make it a failure: the
+// connection goes on being made and the caller gets it. The listener's queue is filled so
+// the connect has to wait (the kernel only answers its retried SYN once there is room).
+TEST(Loopback, AConnectInterruptedByASignalStillConnects) {
+    auto listener = TcpListener::bindAny(0);
+    ASSERT_EQ(::listen(listener.fd(), 0), 0);
+    const auto port = listener.localPort();
+    std::vector<Fd> waiting;
+    for (int i = 0; i < 8; ++i) {
+        Fd c(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(port);
+        ::connect(c.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a);
+        waiting.push_back(std::move(c));
+    }
+    struct sigaction sa {
+    }, old{};
+    sa.sa_handler = ignoreSignal;  // no SA_RESTART: the connect returns EINTR
+    sigemptyset(&sa.sa_mask);
+    ASSERT_EQ(::sigaction(SIGUSR1, &sa, &old), 0);
+
+    const pthread_t caller = ::pthread_self();
+    std::atomic<bool> connected{false};
+    std::thread helper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ::pthread_kill(caller, SIGUSR1);
+        // Make room: take everything queued until the caller has its connection.
+        for (int i = 0; i < 500 && !connected; ++i) {
+            pollfd p{listener.fd(), POLLIN, 0};
+            if (::poll(&p, 1, 10) == 1) {
+                const int s = ::accept4(listener.fd(), nullptr, nullptr, SOCK_CLOEXEC);
+                if (s >= 0) waiting.emplace_back(s);
+            }
+        }
+    });
+    bool threw = false;
+    try {
+        Fd fd = connectLoopback(port);
+        EXPECT_TRUE(fd.valid());
+    } catch (const SocketError& e) {
+        threw = true;
+        ADD_FAILURE() << e.what();
+    }
+    connected = true;
+    helper.join();
+    ::sigaction(SIGUSR1, &old, nullptr);
+    EXPECT_FALSE(threw);
 }
