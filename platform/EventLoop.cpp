@@ -6,6 +6,8 @@
 #include <exception>
 #include <iostream>
 
+#include "platform/ThreadAffinity.h"
+
 namespace tc::platform {
 
 void EventLoop::reportError(const std::string& text) const {
@@ -97,14 +99,7 @@ TimerHandle EventLoop::after(Millis delay, Task fn) {
 }
 
 void EventLoop::assertMainThread(const char* where) const {
-#ifdef TOUCHCAL_THREAD_CHECKS
-    if (!isMainThread()) {
-        std::fprintf(stderr, "touchcal: %s called off the main thread\n", where);
-        std::abort();
-    }
-#else
-    (void)where;
-#endif
+    assertThread(isMainThread(), where);
 }
 
 struct PostScopeState {

@@ -7,13 +7,14 @@ namespace tc::platform {
 
 // Compiled here, in the platform library, so the check follows the build's thread-checks
 // option whichever library the caller sits in.
-void ThreadAffinity::assertOwnerThread(const char* where) const {
+void assertThread(bool onRightThread, const char* where) {
 #ifdef TOUCHCAL_THREAD_CHECKS
-    if (!onOwnerThread()) {
+    if (!onRightThread) {
         std::fprintf(stderr, "touchcal: %s called off the main thread\n", where);
         std::abort();
     }
 #else
+    (void)onRightThread;
     (void)where;
 #endif
 }

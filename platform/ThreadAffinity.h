@@ -8,6 +8,11 @@
 
 namespace tc::platform {
 
+// Ends the program with a message naming `where` unless `onRightThread`, in builds with
+// thread checks (TOUCHCAL_THREAD_CHECKS); does nothing otherwise. The one check behind
+// EventLoop::assertMainThread and ThreadAffinity::assertOwnerThread.
+void assertThread(bool onRightThread, const char* where);
+
 class ThreadAffinity {
 public:
     ThreadAffinity() noexcept : owner_(std::this_thread::get_id()) {}
@@ -15,7 +20,7 @@ public:
     bool onOwnerThread() const noexcept { return std::this_thread::get_id() == owner_; }
     // Ends the program with a message naming `where` when called from another thread, in
     // builds with thread checks (TOUCHCAL_THREAD_CHECKS); does nothing otherwise.
-    void assertOwnerThread(const char* where) const;
+    void assertOwnerThread(const char* where) const { assertThread(onOwnerThread(), where); }
     // Whether this build checks (tests of the checks skip themselves otherwise).
     static bool checksEnabled() noexcept;
 
