@@ -84,6 +84,8 @@ public:
     // as well). A sample whose p or q is 0, above the line counts or beyond the arrays is
     // dropped whole: its lines do not exist on this panel, and letting the sides that would
     // not index it run anyway would feed runs and corners with a sample from nowhere.
+    // Whether a sample is pending at all, the redraw and the line texts stay with the idle
+    // handler that calls this.
     bool ProcessTestSample(const TestSample& sample, LineCounts counts, SweepExtremes ranges);
 
     // Replaces the first and last lines' values from the four corner lists (in the order
