@@ -39,6 +39,12 @@ public:
     void setSystemCaption(const std::string& c) { systemCaption_ = c; }
     bool fixedSize = true;
     bool keyPreview = false;
+    // A window without border or caption bar.
+    bool borderless = false;
+    // Shown filling the whole screen.
+    bool maximized = false;
+    // Closing this window ends the program; a secondary window that is only hidden says no.
+    bool quitOnClose = true;
     Font defaultFont;
 
     // Events. OnKeyPress sees every character typed while the form is active, before the

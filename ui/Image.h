@@ -3,6 +3,7 @@
 // canvas are kept, so an observer that comes late can replay the current picture.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,15 @@ struct CanvasOp {
     bool operator==(const CanvasOp&) const = default;
 };
 
+enum class MouseButton { Left, Right, Middle };
+
+// A pointer event on an image, in the image's own pixels. A move reports no button.
+struct MouseEvent {
+    MouseButton button = MouseButton::Left;
+    int x = 0;
+    int y = 0;
+};
+
 class Image : public Control {
 public:
     Image(std::string name, Rect r, std::string parent = {})
@@ -39,6 +49,11 @@ public:
     void lineTo(int x, int y);
     void textOut(int x, int y, const std::string& text);
     Point penPos() const { return pen_; }
+
+    // Pointer input with its place; the renderer calls these, a test may too.
+    std::function<void(const MouseEvent&)> onMouseDownAt;
+    std::function<void(const MouseEvent&)> onMouseMoveAt;
+    std::function<void(const MouseEvent&)> onMouseUpAt;
 
     // Operations since the last fill of the whole canvas, oldest first.
     const std::vector<CanvasOp>& ops() const { return ops_; }
