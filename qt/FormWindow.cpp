@@ -20,6 +20,9 @@
 #include <QTextDocument>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <optional>
+
 #include "platform/Version.h"
 
 namespace tc::qt {
@@ -37,6 +40,25 @@ QColor color(const ui::Color& c) {
 constexpr Qt::WindowFlags kWindowFlags =
     Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
     Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint;
+// No border and no caption bar at all: the canvas covers the screen edge to edge.
+constexpr Qt::WindowFlags kBorderlessFlags = Qt::Window | Qt::FramelessWindowHint;
+
+Qt::WindowFlags flagsFor(const ui::Form& form) {
+    return form.borderless ? kBorderlessFlags : kWindowFlags;
+}
+
+std::optional<ui::MouseButton> buttonOf(Qt::MouseButton b) {
+    switch (b) {
+        case Qt::LeftButton:
+            return ui::MouseButton::Left;
+        case Qt::RightButton:
+            return ui::MouseButton::Right;
+        case Qt::MiddleButton:
+            return ui::MouseButton::Middle;
+        default:
+            return std::nullopt;
+    }
+}
 
 QFont fontFor(const ui::Font& f, const ui::Font& formFont) {
     const std::string& family = f.family.empty() ? formFont.family : f.family;
@@ -54,15 +76,29 @@ QFont fontFor(const ui::Font& f, const ui::Font& formFont) {
 }
 
 // Draws the image control's operations onto its bitmap.
+// Pointer presses, moves with a button held and releases reach the model in the image's own
+// pixels, each through the program's loop so that a failing handler ends only itself.
 class ImageWidget : public QWidget {
 public:
-    ImageWidget(ui::Image& model, QWidget* parent)
+    ImageWidget(ui::Image& model, platform::EventLoop& loop, QWidget* parent)
         : QWidget(parent),
           model_(model),
-          image_(model.rect().width, model.rect().height, QImage::Format_RGB32) {
+          loop_(loop),
+          image_(std::max(model.rect().width, 1), std::max(model.rect().height, 1),
+                 QImage::Format_RGB32) {
         image_.fill(Qt::white);
         setAttribute(Qt::WA_OpaquePaintEvent);
         for (const auto& op : model.ops()) apply(op);
+    }
+    // A canvas that grows (the draw test going full screen) keeps what it shows; the new
+    // area starts white, as a fresh canvas does.
+    void resizeCanvas(int width, int height) {
+        if (width <= 0 || height <= 0 || QSize(width, height) == image_.size()) return;
+        QImage bigger(width, height, QImage::Format_RGB32);
+        bigger.fill(Qt::white);
+        QPainter(&bigger).drawImage(0, 0, image_);
+        image_ = std::move(bigger);
+        update();
     }
     void apply(const ui::CanvasOp& op) {
         QPainter p(&image_);
@@ -93,11 +129,29 @@ protected:
         QPainter p(this);
         p.drawImage(0, 0, image_);
     }
-    void mouseReleaseEvent(QMouseEvent*) override {
+    void mousePressEvent(QMouseEvent* e) override {
+        deliver(model_.onMouseDownAt, buttonOf(e->button()), e);
+    }
+    // Without mouse tracking Qt reports moves only while a button is held, which is all a
+    // stroke needs.
+    void mouseMoveEvent(QMouseEvent* e) override {
+        deliver(model_.onMouseMoveAt, ui::MouseButton::Left, e);
+    }
+    void mouseReleaseEvent(QMouseEvent* e) override {
+        deliver(model_.onMouseUpAt, buttonOf(e->button()), e);
         if (model_.onMouseUp) model_.onMouseUp();
     }
 
 private:
+    void deliver(const std::function<void(const ui::MouseEvent&)>& handler,
+                 std::optional<ui::MouseButton> button, QMouseEvent* e) {
+        if (!handler || !button) return;
+        const QPoint at = e->position().toPoint();
+        const ui::MouseEvent me{*button, at.x(), at.y()};
+        loop_.dispatch([&] { handler(me); });
+    }
+
+    platform::EventLoop& loop_;
     QImage image_;
 };
 
@@ -124,7 +178,7 @@ FormWindow::FormWindow(ui::Form& form, platform::EventLoop& loop, bool allowTray
     : form_(form), loop_(loop), allowTray_(allowTray) {
     setObjectName(text(form.name()));
     setWindowTitle(text(form.systemCaption()));
-    setWindowFlags(kWindowFlags);
+    setWindowFlags(flagsFor(form));
     // Qt would otherwise end the program when its last visible window closes: with this
     // window hidden from the lamp, that is any error box, and FormClose would never run.
     QGuiApplication::setQuitOnLastWindowClosed(false);
@@ -159,7 +213,7 @@ FormWindow::~FormWindow() {
 QSize FormWindow::outerSizeFor(QSize client) {
     // A window of the same kind, created but never shown, asks the platform for its frame.
     QWidget probe;
-    probe.setWindowFlags(kWindowFlags);
+    probe.setWindowFlags(kWindowFlags);  // the main window's kind
     probe.setFixedSize(client);
     probe.winId();
     return probe.frameGeometry().size();
@@ -279,7 +333,7 @@ void FormWindow::build(ui::Control& c) {
             break;
         }
         case ui::Kind::Image:
-            w = new ImageWidget(static_cast<ui::Image&>(c), parent);
+            w = new ImageWidget(static_cast<ui::Image&>(c), loop_, parent);
             break;
         default:
             return;
@@ -324,10 +378,16 @@ void FormWindow::changed(ui::Control& c, ui::Change what) {
     if (&c == &form_) {
         if (what == ui::Change::Visible) {
             if (c.visible()) {
-                show();
+                if (!form_.maximized)
+                    show();
+                else if (form_.borderless)
+                    showFullScreen();
+                else
+                    showMaximized();
                 raise();
                 activateWindow();
-            } else if (tray_) {
+            } else if (tray_ || !form_.quitOnClose) {
+                // A secondary window is brought back by the program itself.
                 hide();
             } else {
                 // Without a notification area a hidden window could never be brought
@@ -358,6 +418,8 @@ void FormWindow::updateWidget(ui::Control& c, ui::Change what) {
             break;
         case ui::Change::Geometry:
             w->setGeometry(c.rect().left, c.rect().top, c.rect().width, c.rect().height);
+            if (c.kind() == ui::Kind::Image)
+                static_cast<ImageWidget*>(w)->resizeCanvas(c.rect().width, c.rect().height);
             break;
         case ui::Change::Focus:
             w->setFocus();
@@ -447,13 +509,20 @@ void FormWindow::showEvent(QShowEvent* e) {
 void FormWindow::closeEvent(QCloseEvent* e) {
     run(form_.onClose);
     e->accept();
-    loop_.quit();
+    if (form_.quitOnClose) {
+        loop_.quit();
+    } else if (form_.visible()) {
+        // Only hidden: the model must know, or showing it again would change nothing.
+        form_.setVisible(false);
+    }
 }
 
 bool FormWindow::eventFilter(QObject* watched, QEvent* e) {
     if (e->type() == QEvent::KeyPress && form_.keyPreview && isActiveWindow()) {
         auto* w = qobject_cast<QWidget*>(watched);
-        if (w && w->window() == this && w == QApplication::focusWidget()) {
+        // With no control able to take focus (the canvas) the window itself gets the key.
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : this;
+        if (w && w->window() == this && w == target) {
             const QString t = static_cast<QKeyEvent*>(e)->text();
             if (t.size() == 1 && t[0].unicode() < 256 && form_.onKeyPress) {
                 const char ch = char(t[0].unicode());

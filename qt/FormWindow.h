@@ -28,8 +28,10 @@ class FormWindow : public QWidget, private ui::Observer {
 public:
     // `allowTray` false keeps the lamp inside the window even where the desktop has a
     // notification area (tests).
-    // The program ends only when this window closes: hiding it, or closing any other window
-    // while it is hidden, leaves the application running.
+    // The program ends only when a form that says so (the main window) closes: hiding it,
+    // closing a secondary form, or closing any other window while it is hidden, leaves the
+    // application running. A borderless form gets no frame; a maximised one fills the screen
+    // whenever it is shown.
     FormWindow(ui::Form& form, platform::EventLoop& loop, bool allowTray = true);
     ~FormWindow() override;
 
