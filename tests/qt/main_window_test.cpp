@@ -23,19 +23,13 @@
 #include "../app/AppFixture.h"
 #include "platform/UniqueFd.h"
 #include "qt/FormWindow.h"
+#include "tests/qt/QtSupport.h"
 
 using namespace tc;
+using tc::testing::application;
+using tc::testing::QuitWatch;
 
 namespace {
-
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "test";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: tearing Qt down among the other statics at exit is not safe.
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
 
 struct MainWindow : tc::testing::AppFixture {
     std::unique_ptr<qt::FormWindow> window;
@@ -68,17 +62,6 @@ void whenBoxShows(std::function<void(QMessageBox&)> act, int triesLeft = 1000) {
         }
     });
 }
-
-// Counts the requests to end the application's loop.
-struct QuitWatch : QObject {
-    int count = 0;
-    QuitWatch() { qApp->installEventFilter(this); }
-    ~QuitWatch() override { qApp->removeEventFilter(this); }
-    bool eventFilter(QObject* watched, QEvent* e) override {
-        if (watched == qApp && e->type() == QEvent::Quit) ++count;
-        return false;
-    }
-};
 
 }  // namespace
 

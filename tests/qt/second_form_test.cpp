@@ -13,29 +13,13 @@
 #include "drawtest/Unit2.h"
 #include "qt/FormWindow.h"
 #include "qt/QtEventLoop.h"
+#include "tests/qt/QtSupport.h"
 
 using namespace tc;
+using tc::testing::application;
+using tc::testing::QuitWatch;
 
 namespace {
-
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "test";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: tearing Qt down among the other statics at exit is not safe.
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
-struct QuitWatch : QObject {
-    int count = 0;
-    QuitWatch() { qApp->installEventFilter(this); }
-    ~QuitWatch() override { qApp->removeEventFilter(this); }
-    bool eventFilter(QObject* watched, QEvent* e) override {
-        if (watched == qApp && e->type() == QEvent::Quit) ++count;
-        return false;
-    }
-};
 
 bool hasLine(const ui::Image& image, ui::Point from, ui::Point to) {
     for (const auto& op : image.ops())
