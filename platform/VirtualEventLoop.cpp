@@ -38,16 +38,7 @@ VirtualEventLoop::VirtualEventLoop(LocalDateTime start)
     if (!wakeFd_) throwErrno("eventfd");
 }
 
-VirtualEventLoop::~VirtualEventLoop() {
-    // Release any thread still waiting for a hand-over so it cannot hang.
-    {
-        std::lock_guard lock(mutex_);
-        for (auto& q : queue_)
-            if (q.done) *q.done = true;
-        queue_.clear();
-    }
-    doneCv_.notify_all();
-}
+VirtualEventLoop::~VirtualEventLoop() = default;
 
 TimerId VirtualEventLoop::startTimer(Millis interval, Task tick) {
     assertMainThread("VirtualEventLoop::startTimer");
@@ -61,13 +52,14 @@ void VirtualEventLoop::stopTimer(TimerId id) {
     timers_.erase(id);
 }
 
-void VirtualEventLoop::post(Task task) {
-    {
-        std::lock_guard lock(mutex_);
-        queue_.push_back({std::move(task), nullptr});
-    }
+void VirtualEventLoop::wake() {
     const std::uint64_t one = 1;
     [[maybe_unused]] auto n = write(wakeFd_.get(), &one, sizeof one);
+}
+
+void VirtualEventLoop::post(Task task) {
+    queue_.push(std::move(task));
+    wake();
 }
 
 void VirtualEventLoop::invokeAndWait(Task task) {
@@ -75,61 +67,19 @@ void VirtualEventLoop::invokeAndWait(Task task) {
         dispatch(task);
         return;
     }
-    bool done = false;
-    {
-        std::lock_guard lock(mutex_);
-        queue_.push_back({std::move(task), &done});
-    }
-    const std::uint64_t one = 1;
-    [[maybe_unused]] auto n = write(wakeFd_.get(), &one, sizeof one);
-    std::unique_lock lock(mutex_);
-    doneCv_.wait(lock, [&] { return done; });
+    queue_.pushAndWait(std::move(task), [this] { wake(); });
 }
 
 bool VirtualEventLoop::runQueuedOnce() {
     std::uint64_t drained;
     [[maybe_unused]] auto n = read(wakeFd_.get(), &drained, sizeof drained);
-    std::size_t budget;
-    {
-        std::lock_guard lock(mutex_);
-        budget = queue_.size();
-    }
-    // One item at a time off the shared queue, never a batch moved aside: a handler that
-    // waits for a worker keeps calling runQueuedWork, and the hand-over the worker is
-    // blocked in may be queued behind that very handler. What is posted meanwhile waits
-    // for the next round, so timers and descriptors still get their turn.
-    bool ran = false;
-    for (; budget > 0; --budget) {
-        Queued q;
-        {
-            std::lock_guard lock(mutex_);
-            if (queue_.empty()) break;  // a nested call ran the rest
-            q = std::move(queue_.front());
-            queue_.pop_front();
-        }
-        ran = true;
-        dispatch(q.task);
-        if (q.done) {
-            std::lock_guard lock(mutex_);
-            *q.done = true;
-            doneCv_.notify_all();
-        }
-    }
-    bool more;
-    {
-        std::lock_guard lock(mutex_);
-        more = !queue_.empty();
-    }
-    if (more) {
-        // The wake-up was consumed above; keep a waiting poll from sleeping past them.
-        const std::uint64_t one = 1;
-        [[maybe_unused]] auto w = write(wakeFd_.get(), &one, sizeof one);
-    }
+    const bool ran = queue_.runQueued([this](const Task& t) { dispatch(t); });
+    // The wake-up was consumed above; keep a waiting poll from sleeping past what is left.
+    if (queue_.size() > 0) wake();
     return ran;
 }
 
 std::size_t VirtualEventLoop::queuedWork() const {
-    std::lock_guard lock(mutex_);
     return queue_.size();
 }
 

@@ -10,13 +10,11 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <map>
-#include <mutex>
 #include <thread>
 
 #include "platform/EventLoop.h"
+#include "platform/HandOverQueue.h"
 #include "platform/UniqueFd.h"
 
 namespace tc::platform {
@@ -82,11 +80,7 @@ private:
         FdEvent events;
         std::function<void(FdEvent)> handler;
     };
-    struct Queued {
-        Task task;
-        bool* done = nullptr;  // set for invokeAndWait
-    };
-
+    void wake();                   // makes the wake descriptor readable
     bool runQueuedOnce();          // returns true when anything ran
     bool pollFds(int timeoutMs);   // returns true when a handler ran
     bool runDueTimers();           // returns true when a timer ran
@@ -106,9 +100,7 @@ private:
     bool quit_ = false;
     Millis realSlice_{0};
 
-    mutable std::mutex mutex_;
-    std::condition_variable doneCv_;
-    std::deque<Queued> queue_;
+    HandOverQueue queue_;
     UniqueFd wakeFd_;  // readable while work from other threads waits
 };
 

@@ -53,13 +53,7 @@ QtEventLoop::QtEventLoop() : mainThread_(std::this_thread::get_id()) {
             });
 }
 
-QtEventLoop::~QtEventLoop() {
-    std::lock_guard lock(mutex_);
-    for (auto& q : queue_)
-        if (q.done) *q.done = true;
-    queue_.clear();
-    doneCv_.notify_all();
-}
+QtEventLoop::~QtEventLoop() = default;
 
 platform::TimerId QtEventLoop::startTimer(platform::Millis interval, platform::Task tick) {
     assertMainThread("QtEventLoop::startTimer");
@@ -88,15 +82,14 @@ void QtEventLoop::scheduleDrain() {
         this, [this] { drainQueue(); }, Qt::QueuedConnection);
 }
 
+void QtEventLoop::wake() {
+    // One drain queued at a time; what is posted once it has started schedules the next.
+    if (!drainScheduled_.exchange(true)) scheduleDrain();
+}
+
 void QtEventLoop::post(platform::Task task) {
-    bool schedule;
-    {
-        std::lock_guard lock(mutex_);
-        queue_.push_back({std::move(task), nullptr});
-        schedule = !drainScheduled_;
-        drainScheduled_ = true;
-    }
-    if (schedule) scheduleDrain();
+    queue_.push(std::move(task));
+    wake();
 }
 
 void QtEventLoop::invokeAndWait(platform::Task task) {
@@ -104,48 +97,15 @@ void QtEventLoop::invokeAndWait(platform::Task task) {
         dispatch(task);
         return;
     }
-    bool done = false;
-    bool schedule;
-    {
-        std::lock_guard lock(mutex_);
-        queue_.push_back({std::move(task), &done});
-        schedule = !drainScheduled_;
-        drainScheduled_ = true;
-    }
-    if (schedule) scheduleDrain();
-    std::unique_lock lock(mutex_);
-    doneCv_.wait(lock, [&] { return done; });
+    queue_.pushAndWait(std::move(task), [this] { wake(); });
 }
 
 void QtEventLoop::drainQueue() {
-    std::size_t budget;
-    {
-        std::lock_guard lock(mutex_);
-        budget = queue_.size();
-        drainScheduled_ = false;  // what is posted from here on schedules another drain
-    }
-    // One item at a time off the shared queue, never a batch moved aside: a handler that
-    // waits for a worker keeps calling runQueuedWork, and the hand-over the worker is
-    // blocked in may be queued behind that very handler.
-    for (; budget > 0; --budget) {
-        Queued q;
-        {
-            std::lock_guard lock(mutex_);
-            if (queue_.empty()) break;  // a nested call ran the rest
-            q = std::move(queue_.front());
-            queue_.pop_front();
-        }
-        dispatch(q.task);
-        if (q.done) {
-            std::lock_guard lock(mutex_);
-            *q.done = true;
-            doneCv_.notify_all();
-        }
-    }
+    drainScheduled_ = false;
+    queue_.runQueued([this](const platform::Task& t) { dispatch(t); });
 }
 
 std::size_t QtEventLoop::queuedWork() const {
-    std::lock_guard lock(mutex_);
     return queue_.size();
 }
 

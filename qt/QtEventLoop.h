@@ -13,14 +13,13 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <condition_variable>
-#include <deque>
+#include <atomic>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "platform/EventLoop.h"
+#include "platform/HandOverQueue.h"
 
 namespace tc::qt {
 
@@ -56,10 +55,6 @@ protected:
     void removeWatch(platform::WatchId id) override;
 
 private:
-    struct Queued {
-        platform::Task task;
-        bool* done = nullptr;
-    };
     struct Watch {
         int fd;
         platform::FdEvent events;
@@ -68,6 +63,7 @@ private:
     };
     void drainQueue();
     void scheduleDrain();
+    void wake();
     void fdActivated(platform::WatchId id);
     void applyEvents(Watch& w);
 
@@ -79,10 +75,8 @@ private:
     platform::Task idleHook_;
     bool inIdle_ = false;
 
-    mutable std::mutex mutex_;
-    std::condition_variable doneCv_;
-    std::deque<Queued> queue_;
-    bool drainScheduled_ = false;
+    platform::HandOverQueue queue_;
+    std::atomic<bool> drainScheduled_{false};
 };
 
 }  // namespace tc::qt
