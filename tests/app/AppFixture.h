@@ -46,10 +46,15 @@ struct AppFixture : ::testing::Test {
     }
     ~AppFixture() override { std::filesystem::remove_all(dir); }
 
+    // The window in the test's folder. Its station server takes an ephemeral port, so
+    // suites running side by side (or a station on this machine) never collide on 10000.
+    app::TForm1& makeForm(app::DeviceOptions devices = {0, "", false}) {
+        form = std::make_unique<app::TForm1>(loop, hid, app::AppPaths{dir, dir}, app::HostInfo{},
+                                             std::move(devices));
+        return *form;
+    }
     app::TForm1& start() {
-        form = std::make_unique<app::TForm1>(loop, hid, app::AppPaths{dir, dir});
-
-        form->FormCreate();
+        makeForm().FormCreate();
         return *form;
     }
     std::filesystem::path settingsPath() const { return dir / "Start_Up.ini"; }

@@ -33,8 +33,7 @@ std::string receiveSome(int fd) {
 
 TEST_F(AppFixture, ShowingTheWindowListensAndTheStationIsLoggedAndAnswered) {
     loop.setRealWaitSlice(5ms);
-    form = std::make_unique<app::TForm1>(loop, hid, app::AppPaths{dir, dir}, app::HostInfo{},
-                                         app::DeviceOptions{0, "", false});
+    makeForm();
     form->FormCreate();
     form->FormShow();
     form->FormShow();  // showing again changes nothing
@@ -58,8 +57,7 @@ TEST_F(AppFixture, APrinterPortThatIsNotThereIsReportedOnceAndStaysClosed) {
         lines[18] = "Comm Port : On";
         return app::joinLines(lines);
     }());
-    form = std::make_unique<app::TForm1>(loop, hid, app::AppPaths{dir, dir}, app::HostInfo{},
-                                         app::DeviceOptions{0, "/dev/no-such-tty", false});
+    makeForm({0, "/dev/no-such-tty", false});
     form->FormCreate();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], "Cannot open COM port");
@@ -70,8 +68,7 @@ TEST_F(AppFixture, APrinterPortThatIsNotThereIsReportedOnceAndStaysClosed) {
 TEST_F(AppFixture, AStationsTextIsShownCutAndLoggedHeadlessAsOneLine) {
     loop.setRealWaitSlice(5ms);
     std::ostringstream out;
-    form = std::make_unique<app::TForm1>(loop, hid, app::AppPaths{dir, dir}, app::HostInfo{},
-                                         app::DeviceOptions{0, "", false});
+    makeForm();
     app::HeadlessLog log(form->Form1, loop, out);
     form->FormCreate();
     form->FormShow();
@@ -91,8 +88,7 @@ TEST_F(AppFixture, AStationsTextIsShownCutAndLoggedHeadlessAsOneLine) {
 
 TEST_F(AppFixture, AStationBeyondTheBoundIsRefusedWithALogLine) {
     loop.setRealWaitSlice(5ms);
-    form = std::make_unique<app::TForm1>(loop, hid, app::AppPaths{dir, dir}, app::HostInfo{},
-                                         app::DeviceOptions{0, "", false});
+    makeForm();
     form->FormCreate();
     auto limits = form->ServerSocket1.getLimits();
     limits.maxConnections = 1;

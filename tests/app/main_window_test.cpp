@@ -98,7 +98,7 @@ TEST_F(AppFixture, Memo1KeepsABoundedNumberOfLines) {
 
 TEST_F(AppFixture, HeadlessLogShowsWhatTheOperatorWouldSee) {
     std::ostringstream out;
-    form = std::make_unique<app::TForm1>(loop, hid, app::AppPaths{dir, dir});
+    makeForm();
     app::HeadlessLog log(form->Form1, loop, out);
     loop.setErrorSink([&](const std::string& e) { log.error(e); });
     form->FormCreate();
@@ -158,7 +158,7 @@ TEST(StationText, LongTextsAreShownCutWithTheirSize) {
 
 TEST_F(AppFixture, TheHeadlessLogWritesEveryEventAsOneLine) {
     std::ostringstream out;
-    form = std::make_unique<app::TForm1>(loop, hid, app::AppPaths{dir, dir});
+    makeForm();
     app::HeadlessLog log(form->Form1, loop, out);
     form->FormCreate();
     struct Case {
