@@ -163,15 +163,14 @@ void fill(CornerSamples& list, std::initializer_list<CornerPair> pairs) {
     for (const auto& pair : pairs) list.Pairs[static_cast<std::size_t>(list.Count++)] = pair;
 }
 
+// The seven pairs of the corner example: pair 6 jumps in X, so it and its neighbour go.
+const std::initializer_list<CornerPair> kSevenPairs = {{3000, 3100}, {3010, 3110}, {3020, 3120},
+                                                       {3030, 3130}, {3040, 3140}, {3600, 3150},
+                                                       {3050, 3160}};
+
 TEST(EdgeSweep, CornerAverageDiscardsJumpsAndKeepsTheInnerBand) {
     auto list = std::make_unique<CornerSamples>();
-    fill(*list, {{3000, 3100},
-                 {3010, 3110},
-                 {3020, 3120},
-                 {3030, 3130},
-                 {3040, 3140},
-                 {3600, 3150},
-                 {3050, 3160}});
+    fill(*list, kSevenPairs);
     EXPECT_EQ(AverageCornerSamples(*list), std::make_pair(3025, 3115));
     EXPECT_EQ(list->Pairs[4].X, 0);
     EXPECT_EQ(list->Pairs[4].Y, 0);
@@ -187,13 +186,7 @@ TEST(EdgeSweep, RefineSendsEachAverageToMaximumOrMinimum) {
     Sweep s;
     s.ranges.RowMax[15] = 1234;
     s.ranges.RowMaxSeen[15] = true;
-    fill(s.sweep->Corner11, {{3000, 3100},
-                             {3010, 3110},
-                             {3020, 3120},
-                             {3030, 3130},
-                             {3040, 3140},
-                             {3600, 3150},
-                             {3050, 3160}});
+    fill(s.sweep->Corner11, kSevenPairs);
     fill(s.sweep->Corner1M, {{300, 310}, {310, 320}, {320, 330}, {330, 340}, {340, 350}});
     s.sweep->RefineCornerLines(4000, kPanel, s.ranges.view());
     EXPECT_EQ(s.ranges.ColMax[0], 3025);  // above 2000: maxima
