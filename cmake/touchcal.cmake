@@ -34,9 +34,11 @@ set(TC_THREADED_TESTS
     test_label_comm_device_test
     test_label_byte_ring_test
     test_platform_event_loop_test
+    test_platform_loop_handles_test
     test_platform_hid_hidraw_test
     test_platform_serial_serial_line_test
-    test_sim_printer_printer_test)
+    test_sim_printer_printer_test
+    test_sim_hid_virtual_controller_test)
 
 # tc_test(file deps...): one GoogleTest executable per test source, registered
 # with CTest test by test.

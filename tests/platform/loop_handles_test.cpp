@@ -1,10 +1,11 @@
 // Registrations as handles: whatever order a handle, its handler and its owner go in, a
 // handler never runs after its handle has gone, and nothing is removed by hand.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -29,9 +30,9 @@ TEST(OneShot, FiresOnceAtItsTimeAndIsThenOver) {
 // What a handle's going does at each moment of a one-shot's life.
 struct CancelCase {
     const char* name;
-    bool cancelBefore;     // reset before the time comes
-    bool cancelInside;     // reset by the handler itself
-    bool destroyInside;    // the owner (and with it the handle) goes inside the handler
+    bool cancelBefore;   // reset before the time comes
+    bool cancelInside;   // reset by the handler itself
+    bool destroyInside;  // the owner (and with it the handle) goes inside the handler
     int expectedRuns;
 };
 
@@ -61,13 +62,13 @@ TEST_P(OneShotCancel, NeverRunsAfterItsHandleHasGone) {
     EXPECT_TRUE(later);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Moments, OneShotCancel,
-    ::testing::Values(CancelCase{"before_fire", true, false, false, 0},
-                      CancelCase{"inside_fire", false, true, false, 1},
-                      CancelCase{"owner_destroyed_inside_fire", false, false, true, 1},
-                      CancelCase{"untouched", false, false, false, 1}),
-    [](const auto& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(Moments, OneShotCancel,
+                         ::testing::Values(CancelCase{"before_fire", true, false, false, 0},
+                                           CancelCase{"inside_fire", false, true, false, 1},
+                                           CancelCase{"owner_destroyed_inside_fire", false, false,
+                                                      true, 1},
+                                           CancelCase{"untouched", false, false, false, 1}),
+                         [](const auto& i) { return std::string(i.param.name); });
 
 TEST(RepeatingTimer, StopsWhenItsHandleGoesEvenFromItsOwnTick) {
     VirtualEventLoop loop;
@@ -150,12 +151,13 @@ TEST(PostScope, AHandOverToAClosedScopeStillReturns) {
     VirtualEventLoop loop;
     PostScope scope(loop);
     scope.close();
-    bool ran = false, returned = false;
+    bool ran = false;
+    std::atomic<bool> returned{false};
     std::thread worker([&] {
         scope.invokeAndWait([&] { ran = true; });
         returned = true;
     });
-    ASSERT_TRUE(loop.runUntil([&] { return returned; }, 1000ms, 5000ms));
+    ASSERT_TRUE(loop.runUntil([&] { return returned.load(); }, 1000ms, 5000ms));
     worker.join();
     EXPECT_FALSE(ran);
 }
