@@ -38,7 +38,8 @@ set(TC_THREADED_TESTS
     test_platform_hid_hidraw_test
     test_platform_serial_serial_line_test
     test_sim_printer_printer_test
-    test_sim_hid_virtual_controller_test)
+    test_sim_hid_virtual_controller_test
+    test_tools_station_client_test)
 
 # tc_test(file deps...): one GoogleTest executable per test source, registered
 # with CTest test by test.
