@@ -78,9 +78,6 @@ constexpr std::array<SettingCommand, 4> kSettings{{
      ReplyPrinterTypeNg, ErrorPrinterType},
 }};
 
-// The largest serial number that can still be counted on by one within 32 bits.
-constexpr long long kLargestSerial = 2147483646;
-
 bool holdsControlCharacter(std::string_view text) {
     for (const char c : text) {
         const auto u = static_cast<unsigned char>(c);
@@ -97,13 +94,10 @@ std::string shownArgument(std::string_view text) {
            " bytes)";
 }
 
+// What the serial counter advances: decimal digits, any number of them.
 bool isCountableSerial(std::string_view text) {
-    long long value = 0;
-    for (const char c : text) {
+    for (const char c : text)
         if (c < '0' || c > '9') return false;
-        value = value * 10 + (c - '0');
-        if (value > kLargestSerial) return false;
-    }
     return !text.empty();
 }
 
@@ -224,8 +218,7 @@ SettingOutcome settingOutcome(const SettingCommand& rule, std::string_view argum
                       "like); " + key + " is kept as it is";
     } else if (rule.target == ProductText::SerialNumber && !isCountableSerial(argument)) {
         out.refusal = name + ": " + shownArgument(argument) +
-                      " is not a serial number (decimal digits only, at most 2147483646); " + key +
-                      " is kept as it is";
+                      " is not a serial number (decimal digits only); " + key + " is kept as it is";
     } else {
         out.accepted = true;
         out.reply = rule.okReply;

@@ -157,9 +157,9 @@ struct SettingOutcome {
 };
 // Taken: any text that is not empty and holds no control character (bytes below 0x20 and
 // 0x7F), since the value becomes a line of the settings file and of the product record
-// and is printed on the label; for "SetSerialNo" only decimal digits whose value the serial
-// counter can still advance (at most 2147483646), so a label can never go out with a
-// serial number that cannot be counted on.
+// and is printed on the label; for "SetSerialNo" only decimal digits (any number of them),
+// what the serial counter advances, so a label never goes out with a serial number that
+// cannot be counted on.
 SettingOutcome settingOutcome(const SettingCommand& rule, std::string_view argument);
 
 }  // namespace tc::station
