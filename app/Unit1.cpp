@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "app/MainWindowLayout.h"
+#include "measure/Display.h"
 #include "platform/Convert.h"
 #include "platform/Files.h"
 #include "platform/Version.h"
@@ -77,6 +78,11 @@ TForm1::TForm1(platform::EventLoop& loop, platform::hid::HidBackend& hid, AppPat
       Timer7(loop, 200ms),
       HidCtrl(loop, hid),
       Link(HidCtrl, linkView_),
+      // Leaving the canvas with Q puts "DeBug Mode" on "Calibration" and runs its handler.
+      Form2([this] {
+          suiRadioGroup1.setItemIndex(1);
+          suiRadioGroup1Click();
+      }),
       loop_(loop),
       paths_(std::move(paths)),
       host_(host),
@@ -90,11 +96,19 @@ TForm1::TForm1(platform::EventLoop& loop, platform::hid::HidBackend& hid, AppPat
     platform::debugOutput(formatSize("Form", host_.outerWidth, host_.outerHeight));
 
     Timer1.setOnTimer([this] { Timer1Timer(); });
+    Timer3.setOnTimer([this] { Timer3Timer(); });
+    Timer7.setOnTimer([this] { Timer7Timer(); });
     Form1.onShow = [this] { FormShow(); };
     Form1.onClose = [this] { FormClose(); };
     Form1.onKeyPress = [this](char c) { FormKeyPress(c); };
     CoolTrayIcon1.onDblClick = [this] { CoolTrayIcon1DblClick(); };
     Form1.find("Button1").onClick = [this] { suitempButton1Click(); };
+    Form1.find("Button4").onClick = [this] { suitempButton4Click(); };
+    Form1.find("suiButton8").onClick = [this] { suiButton8Click(); };
+    Form1.find("suiButton1").onClick = [this] { suiButton1Click(); };
+    Form1.find("suiButton3").onClick = [this] { suiButton3Click(); };
+    Form1.find("suiButton4").onClick = [this] { suiButton4Click(); };
+    Memo5.onMouseUp = [this] { Memo5MouseUp(); };
 
     ServerSocket1.setPort(devices_.stationPort);
     ServerSocket1.onListen = [this] { ServerSocket1Listen(); };
@@ -119,6 +133,8 @@ TForm1::TForm1(platform::EventLoop& loop, platform::hid::HidBackend& hid, AppPat
 
 TForm1::~TForm1() {
     terminating_ = true;
+    // The idle pass must not outlive the window it works on.
+    loop_.setIdleHook({});
 }
 
 void TForm1::Step(const platform::Task& step) {
@@ -127,6 +143,7 @@ void TForm1::Step(const platform::Task& step) {
 
 void TForm1::FormCreate() {
     BarcodePrinted = false;
+    Step([this] { Sweep.clearTrackers(); });
     // A save killed half way leaves its temporary beside the file; nothing else would
     // ever remove it.
     Step([this] { platform::removeStaleTemporaries(paths_.programDir / kSettingsFileName); });
@@ -174,7 +191,15 @@ void TForm1::FormCreate() {
         Image1.penWidth = 2;
     });
     Step([this] { createRangeEdits(); });
+    Step([this] {
+        loop_.setIdleHook([this] { ProcessTestSample(); });
+    });
     Step([this] { suiEdit9.setText(platform::intToStr(AdcFullScale)); });
+    Step([this] {
+        resetLineRanges();
+        measure::ClearImage(Image1);
+        measure::DrawGrid(Image1, RowCount, ColumnCount);
+    });
     Step([this] { suiForm1.setText(suiForm1.text() + " " + kVersionText); });
 }
 
@@ -318,9 +343,5 @@ void TForm1::SendStationReply(const std::string& text) {
                               text);
 }
 
-void TForm1::suitempButton1Click() {
-    Memo5.setVisible(false);
-    Memo6.setVisible(false);
-}
 
 }  // namespace tc::app

@@ -11,7 +11,11 @@
 #include "app/Settings.h"
 #include "device/ControllerLink.h"
 #include "device/HidCtrl.h"
+#include "drawtest/Unit2.h"
 #include "label/CommDevice.h"
+#include "measure/Display.h"
+#include "measure/EdgeSweep.h"
+#include "measure/LineRanges.h"
 #include "platform/EventLoop.h"
 #include "platform/hid/HidBackend.h"
 #include "platform/serial/SerialSettings.h"
@@ -77,7 +81,23 @@ public:
     void FormKeyPress(char key);
     void CoolTrayIcon1DblClick();
     void Timer1Timer();
+
+    // Measurement.
+    void suitempButton4Click();  // "Read"
+    void Timer3Timer();          // decode of the raw blocks
     void suitempButton1Click();  // "Clear"
+    void suiButton8Click();      // "Default"
+    void Timer7Timer();          // the wait of "Default"
+    void suiButton1Click();      // "set ADC Max"
+    void suiButton3Click();      // "save data"
+    void suiButton4Click();      // "Draw"
+    void Memo5MouseUp();
+    // The idle handler: one pending test sample into the line ranges.
+    void ProcessTestSample();
+    // The first and last lines from the corner samples, then the picture and the texts.
+    void RefineCornerLines();
+    // The ROM write ("Update").
+    void BtWriteROMClick();
 
     // Station server events.
     void ServerSocket1Listen();
@@ -139,7 +159,13 @@ public:
     bool BarcodePrinted = false;
     int RowCount = 0;
     int ColumnCount = 0;
-    std::uint16_t AdcFullScale = 4096;
+    std::uint16_t AdcFullScale = measure::InitialAdcFullScale;
+    bool RomResultSeen = false;
+
+    // --- measurement ---
+    measure::LineRanges LineRanges;
+    measure::EdgeSweep Sweep;  // the four runs and the four corner lists
+    int DefaultRetryCount = 0;
 
     // The label printer's line as the settings give it, and whether to open it.
     platform::SerialLineSettings CommSettings;
@@ -187,6 +213,9 @@ public:
     device::HidCtrl HidCtrl;
     device::ControllerLink Link;
 
+    // The draw-test canvas, created with the window and kept until the end.
+    drawtest::TForm2 Form2;
+
 private:
     // Runs one start-up step; an error in it is shown and the next steps still run, so the
     // window never comes up half built.
@@ -195,6 +224,16 @@ private:
     // and gives 30, written back into its slot.
     int lineCountSetting(Slot slot, const char* key);
     void createRangeEdits();
+    measure::SweepExtremes sweepExtremes();
+    void applyRangeTest(const measure::RangeTestOutcome& outcome);
+    void showLineTexts(const measure::LineTexts& texts);
+    void showLineBoxes(const measure::LineBoxes& boxes, bool visibility);
+    void resetLineRanges();
+    void applyDefaultValues();
+    // The raw read's requests: the four blocks 100 ms apart with one message pass each,
+    // then test mode.
+    void requestRawBlocks();
+    std::string unitStamp() const;
 
     platform::EventLoop& loop_;
     AppPaths paths_;

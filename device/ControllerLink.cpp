@@ -108,11 +108,15 @@ void ControllerLink::HidCtrlDeviceUnplug(HidDevice* device) {
     view_.setLabelChecksum("Checksum: Fail");
 }
 
-void ControllerLink::HidCtrlDeviceData(HidDevice&, std::uint8_t,
+void ControllerLink::HidCtrlDeviceData(HidDevice& device, std::uint8_t,
                                        std::span<const std::uint8_t> data) {
     if (view_.applicationTerminating() || !dataDevice_ || !dataDevice_->PluggedIn() ||
         view_.ReportsBlocked())
         return;
+    // Only the data interface speaks the controller's report layout. The command interface
+    // is a touch screen too, and its ordinary touch reports would be read as flags, blocks
+    // and samples: a tip-switch byte of 1 says "no EPROM", a contact byte of 5 a raw block.
+    if (&device != dataDevice_) return;
     // A report without data bytes has no flag byte to read.
     if (data.empty()) return;
     const std::uint8_t flags = data[0];

@@ -18,6 +18,14 @@ void EventLoop::reportError(const std::string& text) const {
     }
 }
 
+void EventLoop::showMessage(const std::string& text) const {
+    if (messageSink_) {
+        messageSink_(text);
+    } else {
+        std::cerr << text << '\n';
+    }
+}
+
 void EventLoop::dispatch(const Task& task) const noexcept {
     try {
         task();

@@ -144,6 +144,10 @@ public:
     void setErrorSink(ErrorSink sink) { errorSink_ = std::move(sink); }
     // Show the text of an error the way the program's error box does.
     void reportError(const std::string& text) const;
+    // A plain message for the operator (an information box that waits for its OK). Until
+    // a sink is set the text goes to standard error.
+    void setMessageSink(ErrorSink sink) { messageSink_ = std::move(sink); }
+    void showMessage(const std::string& text) const;
 
     // Runs a handler; an exception ends the handler and is reported, the loop goes on.
     // Every entry into the program's logic (a timer, a click, a report) goes through it.
@@ -164,6 +168,7 @@ private:
     friend class LoopHandle;
     friend class WatchHandle;
     ErrorSink errorSink_;
+    ErrorSink messageSink_;
 };
 
 // Work that other threads hand to the main thread on behalf of one owner. The owner holds

@@ -223,6 +223,16 @@ void FormWindow::showError(const std::string& message) {
     showErrorBox(isVisible() ? this : nullptr, message);
 }
 
+void FormWindow::showMessage(const std::string& message) {
+    showMessageBox(isVisible() ? this : nullptr, message);
+}
+
+void showMessageBox(QWidget* parent, const std::string& message) {
+    platform::debugOutput("message box: " + message);
+    QMessageBox box(QMessageBox::Information, "touchcal", text(message), QMessageBox::Ok, parent);
+    box.exec();
+}
+
 void showErrorBox(QWidget* parent, const std::string& message, int closeWhenReadable) {
     platform::debugOutput("error box: " + message);
     QMessageBox box(QMessageBox::Critical, "touchcal", text(message), QMessageBox::Ok, parent);

@@ -24,6 +24,9 @@ namespace tc::qt {
 // program is told to end).
 void showErrorBox(QWidget* parent, const std::string& text, int closeWhenReadable = -1);
 
+// A plain message for the operator: modal, with an OK button, over `parent`.
+void showMessageBox(QWidget* parent, const std::string& text);
+
 class FormWindow : public QWidget, private ui::Observer {
 public:
     // `allowTray` false keeps the lamp inside the window even where the desktop has a
@@ -42,6 +45,8 @@ public:
 
     // The error box, over this window while it is visible.
     void showError(const std::string& text);
+    // A message box, over this window while it is visible.
+    void showMessage(const std::string& text);
 
     // The widget made for a control, or nullptr (hidden value holders get none).
     QWidget* widgetFor(const std::string& name) const;

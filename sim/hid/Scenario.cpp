@@ -98,6 +98,16 @@ Scenario parseScenario(std::string_view text) {
             s.rows = number(ln, arg(1), 1, MaxLines);
         else if (k == "columns")
             s.columns = number(ln, arg(1), 1, MaxLines);
+        else if (k == "announce-rows")
+            s.announcedRows = number(ln, arg(1), 0, 255);
+        else if (k == "announce-columns")
+            s.announcedColumns = number(ln, arg(1), 0, 255);
+        else if (k == "pen-lift-every")
+            s.liftEvery = number(ln, arg(1), 0, 1000000);
+        else if (k == "stray-every")
+            s.strayEvery = number(ln, arg(1), 0, 1000000);
+        else if (k == "touch-reports")
+            s.touchReports = true;
         else if (k == "reference")
             s.reference = std::uint16_t(number(ln, arg(1), 1, 65535));
         else if (k == "row" || k == "column") {

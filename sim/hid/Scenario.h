@@ -45,9 +45,17 @@ struct EepromTable {
     std::array<std::uint16_t, MaxLines> rowMin{}, rowGain{}, colMin{}, colGain{};
 };
 
+// A raw block carries at most this many values.
+inline constexpr int ValuesPerBlock = 28;
+
 struct Scenario {
-    int rows = 30;
-    int columns = 30;
+    // Lines on the panel. The default unit has no more than a raw block carries.
+    int rows = ValuesPerBlock;
+    int columns = ValuesPerBlock;
+    // What the table's head announces instead of the panel's counts (-1: the panel's).
+    // A count above 28 is more than the blocks carry, above 30 more than any panel has.
+    int announcedRows = -1;
+    int announcedColumns = -1;
     std::uint16_t reference = 3000;
     std::array<PanelLine, MaxLines> rowLines{};
     std::array<PanelLine, MaxLines> columnLines{};
@@ -61,6 +69,9 @@ struct Scenario {
     std::uint32_t seed = 1;
     Millis latency{5};             // before a block answer
     Millis commitLatency{50};      // before the result report
+    int liftEvery = 0;    // every Nth sample report says the pen is lifted (0: none)
+    int strayEvery = 0;   // every Nth sample names a line that is not there (0: none)
+    bool touchReports = false;  // the command interface also reports each touch
     bool extraDevice = false;      // an unrelated keyboard interface
     bool extraAccessOnly = false;  // ... that can only be identified
     std::vector<PlugEvent> events;
@@ -68,7 +79,7 @@ struct Scenario {
     std::uint16_t productId = 0x4100;
 };
 
-// A good 30 x 30 unit: every line well inside the range test's limits, the ROM write
+// A good 28 x 28 unit: every line well inside the range test's limits, the ROM write
 // succeeds.
 Scenario defaultScenario();
 

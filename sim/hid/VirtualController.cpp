@@ -50,6 +50,7 @@ constexpr std::uint16_t KeyboardVendor = 0x04D9;
 constexpr std::uint16_t KeyboardProduct = 0x1603;
 constexpr std::size_t ReportLength = 64;  // report ID byte + 63 data bytes
 constexpr std::size_t BacklogLimit = 64;  // what a hidraw reader's queue holds
+constexpr int CornerDwell = 6;            // shares of the round the pen spends in a corner
 
 const char* portName(Port p) {
     switch (p) {
@@ -178,8 +179,14 @@ VirtualController::VirtualController(platform::EventLoop& loop, Scenario scenari
     scenario_.rows = std::clamp(scenario_.rows, 1, MaxLines);
     scenario_.columns = std::clamp(scenario_.columns, 1, MaxLines);
     scenario_.sampleRate = std::clamp(scenario_.sampleRate, 1, 1000);
-    eeprom_.rows = std::uint8_t(scenario_.rows);
-    eeprom_.columns = std::uint8_t(scenario_.columns);
+    scenario_.announcedRows = std::clamp(scenario_.announcedRows, -1, 255);
+    scenario_.announcedColumns = std::clamp(scenario_.announcedColumns, -1, 255);
+    scenario_.liftEvery = std::max(0, scenario_.liftEvery);
+    scenario_.strayEvery = std::max(0, scenario_.strayEvery);
+    eeprom_.rows = std::uint8_t(scenario_.announcedRows < 0 ? scenario_.rows
+                                                            : scenario_.announcedRows);
+    eeprom_.columns = std::uint8_t(scenario_.announcedColumns < 0 ? scenario_.columns
+                                                                  : scenario_.announcedColumns);
     eeprom_.reference = scenario_.reference;
     for (std::size_t i = 0; i < MaxLines; ++i) {
         const auto& r = scenario_.rowLines[i];
@@ -322,7 +329,8 @@ std::vector<std::uint8_t> VirtualController::rawBlock(int n) const {
                          : n == 1 ? eeprom_.rowGain
                          : n == 2 ? eeprom_.colMin
                                   : eeprom_.colGain;
-    const int count = std::min(n < 2 ? int(eeprom_.rows) : int(eeprom_.columns), 28);
+    const int count =
+        std::min({n < 2 ? int(eeprom_.rows) : int(eeprom_.columns), ValuesPerBlock, MaxLines});
     for (int i = 0; i < count; ++i) {
         b[7 + 2 * i] = std::uint8_t(values[std::size_t(i)] & 0xFF);
         b[8 + 2 * i] = std::uint8_t(values[std::size_t(i)] >> 8);
@@ -408,19 +416,32 @@ void VirtualController::streamTick() {
     for (std::uint64_t k = first; k < last && stream_; ++k) {
         if (!sampleAt(k, report)) continue;
         ++samplesSent_;
+        const auto touch = touchReport(report);
+        disturb(samplesSent_, report);
         emit(Port::Data, report);
+        if (scenario_.touchReports) emit(Port::Command, touch);
     }
 }
 
 bool VirtualController::sampleAt(std::uint64_t k, std::vector<std::uint8_t>& report) const {
     const int n = scenario_.rows, m = scenario_.columns;
     // The pen's round: top edge left to right, right edge down, bottom edge right to
-    // left, left edge up. Every cell of the perimeter gets the same share of the round.
+    // left, left edge up. The pen lingers in the four corners, as a hand turning there
+    // does (CornerDwell shares each); every other cell of the perimeter gets one share.
     const int cells = std::max(1, 2 * m + 2 * n - 4);
+    const std::array<int, 4> corners{0, m - 1, m + n - 2, 2 * m + n - 3};
+    const int shares = cells + int(corners.size()) * (CornerDwell - 1);
     const double t = double(k) * 1000.0 / scenario_.sampleRate;
     const double round = double(scenario_.roundTime.count());
     const double phase = std::fmod(t, round) / round;
-    int c = std::min(cells - 1, int(phase * cells));
+    int share = std::min(shares - 1, int(phase * shares));
+    int c = 0;
+    for (; c < cells - 1; ++c) {
+        const bool corner = std::find(corners.begin(), corners.end(), c) != corners.end();
+        const int width = corner ? CornerDwell : 1;
+        if (share < width) break;
+        share -= width;
+    }
     int p, q;
     if (c < m) {
         p = 1, q = c + 1;
@@ -464,6 +485,39 @@ bool VirtualController::sampleAt(std::uint64_t k, std::vector<std::uint8_t>& rep
     b[6] = std::uint8_t(Y & 0xFF);
     b[7] = std::uint8_t(Y >> 8);
     return true;
+}
+
+std::vector<std::uint8_t> VirtualController::touchReport(std::span<const std::uint8_t> sample) {
+    // Report 1 of the touch screen: the tip switch, then X and Y as the panel reads them.
+    return {0x01, 0x01, sample[5], sample[6], sample[7], sample[8]};
+}
+
+void VirtualController::disturb(std::uint64_t n, std::vector<std::uint8_t>& report) const {
+    std::uint8_t* b = report.data() + 1;
+    if (scenario_.liftEvery > 0 && n % std::uint64_t(scenario_.liftEvery) == 0) {
+        b[1] = 0;  // the pen is up: the lines and values are left over from the last touch
+        return;
+    }
+    if (scenario_.strayEvery > 0 && n % std::uint64_t(scenario_.strayEvery) == 0) {
+        // Line numbers a panel of this size does not have, one kind after the other.
+        switch ((n / std::uint64_t(scenario_.strayEvery)) % 5) {
+            case 0:
+                b[2] = 0;
+                break;
+            case 1:
+                b[3] = 0;
+                break;
+            case 2:
+                b[2] = std::uint8_t(scenario_.rows + 1);
+                break;
+            case 3:
+                b[3] = std::uint8_t(scenario_.columns + 1);
+                break;
+            default:
+                b[2] = b[3] = 255;
+                break;
+        }
+    }
 }
 
 std::unique_ptr<platform::hid::HidBackend> makeVirtualController(platform::EventLoop& loop,

@@ -92,6 +92,10 @@ private:
     void stopStream();
     void streamTick();
     bool sampleAt(std::uint64_t k, std::vector<std::uint8_t>& report) const;
+    // The touch as the command interface reports it, from a sample report.
+    static std::vector<std::uint8_t> touchReport(std::span<const std::uint8_t> sample);
+    // The scenario's lifted pen and stray lines, on the n-th sample sent.
+    void disturb(std::uint64_t n, std::vector<std::uint8_t>& report) const;
 
     platform::EventLoop& loop_;
     Scenario scenario_;

@@ -36,6 +36,9 @@ struct AppFixture : ::testing::Test {
     platform::VirtualEventLoop loop{{2026, 12, 10, 9, 30, 0, 0}};
     // A good unit on the virtual controller, found by the first scan once the loop runs.
     sim::hid::VirtualController hid{loop, sim::hid::defaultScenario()};
+    // Where the window looks for the controller: `hid`, unless a test puts another here
+    // before making the window.
+    sim::hid::VirtualController* controller = &hid;
     std::filesystem::path dir =
         freshFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::vector<std::string> errors;
@@ -49,7 +52,8 @@ struct AppFixture : ::testing::Test {
     // The window in the test's folder. Its station server takes an ephemeral port, so
     // suites running side by side (or a station on this machine) never collide on 10000.
     app::TForm1& makeForm(app::DeviceOptions devices = {0, "", false}) {
-        form = std::make_unique<app::TForm1>(loop, hid, app::AppPaths{dir, dir}, app::HostInfo{},
+        form = std::make_unique<app::TForm1>(loop, *controller, app::AppPaths{dir, dir},
+                                             app::HostInfo{},
                                              std::move(devices));
         return *form;
     }

@@ -309,6 +309,28 @@ TEST(HidLinkReports, GateDropsReportsWithoutTrace) {
     EXPECT_EQ(r.view.timer3Enables, 0);
 }
 
+// The command interface is a touch screen: its own touch reports are no controller reports,
+// whatever their first byte looks like.
+TEST(HidLinkReports, TheCommandInterfacesTouchReportsAreNotReadAsControllerReports) {
+    auto sc = sim::hid::defaultScenario();
+    sc.touchReports = true;
+    SimRig r(sc);
+    ASSERT_TRUE(r.link.FeatureDevice());
+    r.report({0x25, 0, 0, 0, 0});
+    const int restarts = r.view.timer1Restarts;
+    for (Bytes touch : {Bytes{0x01, 0x10, 0x02, 0x20, 0x03}, Bytes{0x05, 0, 0, 1, 0},
+                        Bytes{0x02, 1, 3, 4, 0x10, 0, 0x10, 0}})
+        r.link.HidCtrlDeviceData(*r.link.FeatureDevice(), 1, touch);
+    EXPECT_EQ(r.view.labelEprom, "EPROM: Find");
+    EXPECT_EQ(r.view.timer3Enables, 1);
+    EXPECT_EQ(r.view.timer1Restarts, restarts);
+    EXPECT_FALSE(r.link.SamplePending());
+    // ... and in test mode the virtual unit's stream of them changes nothing either.
+    r.link.SendFeatureCommand(Command::TestMode, 0);
+    r.loop.advance(200ms);
+    EXPECT_EQ(r.view.labelEprom, "EPROM: Find");
+}
+
 TEST(HidLinkReports, WithoutADataInterfaceReportsAreDropped) {
     auto sc = sim::hid::defaultScenario();
     sc.extraDevice = true;

@@ -97,10 +97,11 @@ TEST_F(MainWindow, EveryNamedControlIsInItsPlaceWithItsText) {
         {"LabelDevice", {936, 126, 125, 16}, "Device: PlugOut"},
         {"LabelEPROM", {936, 144, 125, 16}, "EPROM: None"},
         {"LabelChecksum", {936, 162, 125, 16}, "Checksum: Fail"},
-        {"RowRangeEdit0", {560, 32, 180, 17}, ""},
-        {"RowRangeEdit29", {560, 32 + 17 * 29, 180, 17}, ""},
-        {"ColumnRangeEdit0", {744, 32, 180, 17}, ""},
-        {"ColumnRangeEdit29", {744, 32 + 17 * 29, 180, 17}, ""},
+        // The default settings' 30 x 30 lines, reset.
+        {"RowRangeEdit0", {560, 32, 180, 17}, "Row  0:0x0FFF-0x0000"},
+        {"RowRangeEdit29", {560, 32 + 17 * 29, 180, 17}, "Row 29:0x0FFF-0x0000"},
+        {"ColumnRangeEdit0", {744, 32, 180, 17}, "Col  0:0x0FFF-0x0000"},
+        {"ColumnRangeEdit29", {744, 32 + 17 * 29, 180, 17}, "Col 29:0x0FFF-0x0000"},
     };
     for (const auto& e : expected) {
         QWidget* w = window->widgetFor(e.name);

@@ -9,10 +9,10 @@
 using namespace tc::sim::hid;
 using namespace std::chrono_literals;
 
-TEST(HidSimScenario, DefaultIsAGood30By30Unit) {
+TEST(HidSimScenario, DefaultIsAGoodUnitWithAsManyLinesAsABlockCarries) {
     const Scenario s = defaultScenario();
-    EXPECT_EQ(s.rows, 30);
-    EXPECT_EQ(s.columns, 30);
+    EXPECT_EQ(s.rows, 28);
+    EXPECT_EQ(s.columns, 28);
     // Inside the range test's limits with room for the noise: min <= R/4, max >= 3R/4.
     for (const auto* lines : {&s.rowLines, &s.columnLines})
         for (const PanelLine& l : *lines) {
