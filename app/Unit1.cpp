@@ -97,6 +97,8 @@ TForm1::TForm1(platform::EventLoop& loop, platform::hid::HidBackend& hid, AppPat
 
     Timer1.setOnTimer([this] { Timer1Timer(); });
     Timer3.setOnTimer([this] { Timer3Timer(); });
+    Timer5.setOnTimer([this] { Timer5Timer(); });
+    Timer6.setOnTimer([this] { Timer6Timer(); });
     Timer7.setOnTimer([this] { Timer7Timer(); });
     Form1.onShow = [this] { FormShow(); };
     Form1.onClose = [this] { FormClose(); };
@@ -108,6 +110,8 @@ TForm1::TForm1(platform::EventLoop& loop, platform::hid::HidBackend& hid, AppPat
     Form1.find("suiButton1").onClick = [this] { suiButton1Click(); };
     Form1.find("suiButton3").onClick = [this] { suiButton3Click(); };
     Form1.find("suiButton4").onClick = [this] { suiButton4Click(); };
+    Form1.find("suiButton5").onClick = [this] { suiButton5Click(); };
+    Form1.find("BtWriteROM").onClick = [this] { BtWriteROMClick(); };
     Memo5.onMouseUp = [this] { Memo5MouseUp(); };
 
     ServerSocket1.setPort(devices_.stationPort);
@@ -128,6 +132,7 @@ TForm1::TForm1(platform::EventLoop& loop, platform::hid::HidBackend& hid, AppPat
     // The controller's interfaces are looked for by the first scan, which the controller
     // posts now and which runs once the window is up and the loop runs.
     Link.connectHandlers();
+    Link.setRomResultHandler([this](const device::RomWriteResult& r) { return RomResult(r); });
     suiRadioGroup1.onClick = [this] { suiRadioGroup1Click(); };
 }
 
@@ -285,11 +290,6 @@ int TForm1::LinkView::edit52Index() const {
     return platform::strToInt(f_.Edit52.text());
 }
 
-// What a ROM-write result means is decided by the ROM write, which is not part of this
-// program yet: the report is not taken, so it only updates the labels and the lamp.
-bool TForm1::LinkView::RomResult(std::span<const std::uint8_t>) {
-    return false;
-}
 
 void TForm1::FormKeyPress(char key) {
     if (key == 'c' || key == 'C') suitempButton1Click();
@@ -330,7 +330,10 @@ void TForm1::ServerSocket1ClientError(station::StationConnection&, station::Erro
 }
 
 void TForm1::ServerSocket1ClientRead(station::StationConnection& c) {
-    Memo1.add(shownStationText(c.ReceiveText()));
+    // One read event is one command, exactly as it came.
+    const std::string text = c.ReceiveText();
+    Memo1.add(shownStationText(text));
+    runStationCommand(text);
 }
 
 void TForm1::serverSocket1ClientRefused() {

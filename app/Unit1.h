@@ -13,6 +13,7 @@
 #include "device/HidCtrl.h"
 #include "drawtest/Unit2.h"
 #include "label/CommDevice.h"
+#include "label/ProductLabel.h"
 #include "measure/Display.h"
 #include "measure/EdgeSweep.h"
 #include "measure/LineRanges.h"
@@ -20,6 +21,7 @@
 #include "platform/hid/HidBackend.h"
 #include "platform/serial/SerialSettings.h"
 #include "station/ServerSocket.h"
+#include "station/StationProtocol.h"
 #include "ui/Form.h"
 
 namespace tc::app {
@@ -96,8 +98,25 @@ public:
     void ProcessTestSample();
     // The first and last lines from the corner samples, then the picture and the texts.
     void RefineCornerLines();
-    // The ROM write ("Update").
+    // The ROM write ("Update"), its result and the station's time-out.
     void BtWriteROMClick();
+    bool RomResult(const device::RomWriteResult& result);
+    void Timer6Timer();
+
+    // The label and the unit's identity.
+    void suiButton5Click();  // "BarCode Print"
+    int PrintProductLabel();
+    label::LabelValues labelValues() const;
+    std::string ProductSerial() const;
+    void AdvanceSerialNumber();
+    void WriteProductRecord();
+
+    // The station's commands; Timer5 completes "ReadyToAcquire".
+    void Timer5Timer();
+    // Where the result of each station command is told (the service manager's status).
+    void setStationStatusSink(std::function<void(const std::string&)> sink) {
+        stationStatus_ = std::move(sink);
+    }
 
     // Station server events.
     void ServerSocket1Listen();
@@ -174,6 +193,9 @@ public:
     // --- components ---
     station::TServerSocket ServerSocket1;
     label::TCommDevice CommDevice1;
+    // Where the label job talks to the printer: CommDevice1, unless another port is put in
+    // its place (a printer simulated in-process on the loop's clock).
+    void useLabelPort(platform::CommPort& port) { labelPort_ = &port; }
 
     // --- timers ---
     platform::Timer Timer1;  // lamp watchdog
@@ -198,7 +220,6 @@ private:
         void restartTimer1() override;
         void enableTimer3() override { f_.Timer3.setEnabled(true); }
         int debugModeItemIndex() const override { return f_.suiRadioGroup1.itemIndex(); }
-        bool RomResult(std::span<const std::uint8_t> data) override;
         bool applicationTerminating() const override { return f_.terminating_; }
         bool ReportsBlocked() const override { return f_.ReportsBlocked; }
         int edit52Index() const override;
@@ -234,6 +255,21 @@ private:
     // then test mode.
     void requestRawBlocks();
     std::string unitStamp() const;
+    // Station commands.
+    void runStationCommand(const std::string& text);
+    void stationReadyToAcquire();
+    void stationDrawFinished();
+    void stationWriteBarCode();
+    void stationHidUnplug();
+    void stationWriteRom();
+    void stationSetting(station::CommandId id, const std::string& text);
+    // NormalMode, when the data interface is held.
+    void normalModeIfPresent();
+    void reply(std::string_view word);
+
+    label::LabelJob labelJob_;
+    platform::CommPort* labelPort_ = &CommDevice1;
+    std::function<void(const std::string&)> stationStatus_;
 
     platform::EventLoop& loop_;
     AppPaths paths_;

@@ -224,7 +224,4 @@ void TForm1::RefineCornerLines() {
     showLineTexts(measure::LineRangeTexts(LineRanges, RowCount, ColumnCount));
 }
 
-// The ROM write is not part of this program yet.
-void TForm1::BtWriteROMClick() {}
-
 }  // namespace tc::app

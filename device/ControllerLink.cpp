@@ -130,7 +130,7 @@ void ControllerLink::HidCtrlDeviceData(HidDevice& device, std::uint8_t,
                 view_.enableTimer3();
             break;
         case ReportKind::RomResult:
-            if (view_.RomResult(data)) return;
+            if (romResultHandler_ && romResultHandler_(RomWriteResult{flags})) return;
             break;
         case ReportKind::TestSample: {
             std::copy_n(data.begin(), std::min(data.size(), testData_.size()), testData_.begin());

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -31,14 +32,21 @@ public:
     virtual void enableTimer3() = 0;   // enabling an enabled timer does not restart it
     // The item "DeBug Mode" (suiRadioGroup1) shows: 0 "Normal", 1 "Calibration".
     virtual int debugModeItemIndex() const = 0;
-    // A kind-4 report for the ROM-result handling. True when that handling ended at its
-    // latch check, so the lamp and watchdog step is skipped for this report.
-    virtual bool RomResult(std::span<const std::uint8_t> data) = 0;
     virtual bool applicationTerminating() const = 0;
     virtual bool ReportsBlocked() const = 0;
     // The integer in the hidden edit box Edit52 ("1"); may throw a conversion error.
     virtual int edit52Index() const = 0;
 };
+
+// The controller's answer to a table commit (a kind-4 report): what its flag byte says.
+struct RomWriteResult {
+    std::uint8_t flags = 0;
+    bool epromPresent() const { return (flags & FlagEpromPresent) != 0; }
+    bool checksumFailed() const { return (flags & FlagChecksumFailed) != 0; }
+};
+// Takes a result for the ROM write. True when the handling ended at its latch check, so the
+// lamp and watchdog step is skipped for this report.
+using RomResultHandler = std::function<bool(const RomWriteResult&)>;
 
 // Four slots of 64 bytes, slot = block number; zero at start and never cleared.
 class RawBlockStore {
@@ -97,6 +105,9 @@ public:
     // The "DeBug Mode" radio group's click.
     void suiRadioGroup1Click();
 
+    // Where kind-4 reports go; without a handler they only update the labels and the lamp.
+    void setRomResultHandler(RomResultHandler handler) { romResultHandler_ = std::move(handler); }
+
     const RawBlockStore& rawBlockStore() const { return rawBlocks_; }
     const TestDataBuffer& testDataBuffer() const { return testData_; }
     bool SamplePending() const { return samplePending_; }
@@ -111,6 +122,7 @@ private:
     RawBlockStore rawBlocks_;
     TestDataBuffer testData_{};
     bool samplePending_ = false;
+    RomResultHandler romResultHandler_;
 };
 
 }  // namespace tc::device

@@ -62,7 +62,6 @@ struct CountingView final : ControllerView {
     void restartTimer1() override {}
     void enableTimer3() override {}
     int debugModeItemIndex() const override { return 1; }
-    bool RomResult(std::span<const std::uint8_t>) override { return false; }
     bool applicationTerminating() const override { return false; }
     bool ReportsBlocked() const override { return false; }
     int edit52Index() const override { return 1; }

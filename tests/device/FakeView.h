@@ -21,7 +21,14 @@ struct FakeView final : device::ControllerView {
     int edit52 = 1;
     std::vector<std::vector<std::uint8_t>> romResults;
     // What the ROM-result handling does with a report; default: takes it, blocks reports.
-    std::function<bool(std::span<const std::uint8_t>)> romResult;
+    std::function<bool(const device::RomWriteResult&)> romResult;
+    // The link's handler for results, recording them here.
+    device::RomResultHandler romResultHandler() {
+        return [this](const device::RomWriteResult& r) {
+            romResults.push_back({r.flags});
+            return romResult ? romResult(r) : false;
+        };
+    }
 
     void setLabelDevice(const std::string& t) override { labelDevice = t; }
     void setLabelEPROM(const std::string& t) override { labelEprom = t; }
@@ -34,10 +41,6 @@ struct FakeView final : device::ControllerView {
     void restartTimer1() override { ++timer1Restarts; }
     void enableTimer3() override { ++timer3Enables; }
     int debugModeItemIndex() const override { return debugItem; }
-    bool RomResult(std::span<const std::uint8_t> data) override {
-        romResults.emplace_back(data.begin(), data.end());
-        return romResult ? romResult(data) : false;
-    }
     bool applicationTerminating() const override { return terminating; }
     bool ReportsBlocked() const override { return reportsBlocked; }
     int edit52Index() const override { return edit52; }

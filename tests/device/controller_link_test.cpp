@@ -31,6 +31,7 @@ struct SimRig {
     explicit SimRig(sim::hid::Scenario s = sim::hid::defaultScenario())
         : sim(loop, std::move(s)), ctrl(loop, sim), link(ctrl, view) {
         link.connectHandlers();
+        link.setRomResultHandler(view.romResultHandler());
         loop.runPending();
     }
     // Delivers one input report of data bytes straight to the handler, as HidCtrl would.
@@ -278,7 +279,7 @@ TEST(HidLinkReports, TestSamplesFillTheBufferAndTheMarkerDecides) {
 TEST(HidLinkReports, ResultReportsGoToTheRomResultHandling) {
     {
         SimRig r;
-        r.view.romResult = [&](std::span<const std::uint8_t>) {
+        r.view.romResult = [&](const RomWriteResult&) {
             r.view.reportsBlocked = true;  // a handled result blocks what follows
             return false;
         };
@@ -288,7 +289,7 @@ TEST(HidLinkReports, ResultReportsGoToTheRomResultHandling) {
         EXPECT_EQ(r.view.timer1Restarts, 1);
     }
     SimRig latch;
-    latch.view.romResult = [](std::span<const std::uint8_t>) { return true; };
+    latch.view.romResult = [](const RomWriteResult&) { return true; };
     latch.report({0x24});
     EXPECT_EQ(latch.view.lamp, 1);  // lamp and watchdog untouched
     EXPECT_EQ(latch.view.timer1Restarts, 0);
