@@ -123,7 +123,7 @@ void TServerSocket::setActive(bool active) {
         return;
     }
     if (port_ < 0 || port_ > 65535) throw SocketError(EINVAL, "bind");
-    auto l = std::make_unique<Listener>(TcpListener::bindAny(std::uint16_t(port_)));
+    auto l = std::make_unique<Listener>(TcpListener::bind(address_, std::uint16_t(port_)));
     l->watch = loop_.watch(l->socket.fd(), FdEvent::Read, [this](FdEvent) { onListenerReady(); });
     // A failure here drops `l`, and its watch with it.
     if (onListen) onListen();

@@ -95,11 +95,16 @@ public:
     // ephemeral port, see localPort).
     void setPort(int port) { port_ = port; }
     int Port() const { return port_; }
+    // The address to listen on at the next activation (every IPv4 address at creation).
+    void setListenAddress(tc::platform::net::ListenAddress address) {
+        address_ = std::move(address);
+    }
+    const tc::platform::net::ListenAddress& listenAddress() const { return address_; }
     // The port actually listened on while active, 0 otherwise.
     std::uint16_t localPort() const;
 
     bool Active() const { return listener_ != nullptr; }
-    // true: listen on every local IPv4 address (backlog 5); nothing happens when already
+    // true: listen on the listen address (backlog 5); nothing happens when already
     // listening. A failure raises SocketError ("Windows socket error: %s (%d), on API
     // '%s'") and leaves the server inactive, so a later activation tries again.
     // false: close every connection (their disconnect handlers run) and stop listening.
@@ -147,6 +152,7 @@ private:
 
     tc::platform::EventLoop& loop_;
     int port_ = 10000;
+    tc::platform::net::ListenAddress address_;
     Limits limits_;
     std::unique_ptr<Listener> listener_;
     std::vector<std::shared_ptr<StationConnection>> connections_;

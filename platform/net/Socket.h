@@ -1,5 +1,5 @@
-// Non-blocking IPv4 TCP sockets: a listener and an accepted stream. Nothing here waits;
-// readiness comes from a loop watch (EventLoop::watch) on fd().
+// Non-blocking TCP sockets: a listener (IPv4 or IPv6) and an accepted stream. Nothing here
+// waits; readiness comes from a loop watch (EventLoop::watch) on fd().
 #pragma once
 
 #include <cstddef>
@@ -31,11 +31,35 @@ using Fd = tc::platform::UniqueFd;
 
 class TcpStream;
 
+// A local address to listen on, IPv4 or IPv6, without a port.
+class ListenAddress {
+public:
+    // Every local IPv4 address (0.0.0.0).
+    ListenAddress();
+    // A numeric IPv4 ("127.0.0.1") or IPv6 address ("::1", "fe80::1%eth0"); nothing for any
+    // other text (names are not looked up).
+    static std::optional<ListenAddress> parse(const std::string& text);
+
+    bool ipv6() const { return ipv6_; }
+    // The address as the system writes it ("0.0.0.0", "::1").
+    const std::string& text() const { return text_; }
+    // "<address>:<port>", IPv6 in brackets.
+    std::string withPort(std::uint16_t port) const;
+
+private:
+    friend class TcpListener;
+    bool ipv6_ = false;
+    std::string text_;
+    std::string sockaddr_;  // sockaddr_in or sockaddr_in6 bytes, port 0
+};
+
 class TcpListener {
 public:
-    // socket, SO_REUSEADDR and bind on every local IPv4 address; throws SocketError
-    // naming "socket", "setsockopt" or "bind". Port 0 takes an ephemeral port.
-    static TcpListener bindAny(std::uint16_t port);
+    // socket, SO_REUSEADDR and bind on `address` (for "::" IPv4 too, mapped); throws
+    // SocketError naming "socket", "setsockopt" or "bind". Port 0 takes an ephemeral port.
+    static TcpListener bind(const ListenAddress& address, std::uint16_t port);
+    // The same on every local IPv4 address.
+    static TcpListener bindAny(std::uint16_t port) { return bind(ListenAddress(), port); }
     // listen(); throws SocketError naming "listen".
     void listen(int backlog);
 
