@@ -1,15 +1,23 @@
-// Which HID interfaces belong to the touch controller. The values are this build's; see
-// docs/hid.md for where they come from and packaging/udev for the matching access rules.
+// Which HID interfaces belong to the touch controller. The built-in values are this build's;
+// a controller file (docs/hid.md) replaces them at start, so another controller needs no
+// rebuild. packaging/udev holds the access rule for the built-in tables.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace tc::device {
 
 struct IdPair {
     std::uint16_t vendorId;
     std::uint16_t productId;
+    friend constexpr bool operator==(const IdPair&, const IdPair&) = default;
 };
 
 // The first pair of both tables stands for the whole product family: any product whose
@@ -38,9 +46,41 @@ inline constexpr std::array<IdPair, 5> FeatureInterfaceIds{{
 inline constexpr std::uint16_t CommandUsagePage = 0x0D;  // digitizer
 inline constexpr std::uint16_t CommandUsage = 0x04;      // touch screen
 
-constexpr bool inFamily(std::uint16_t vendorId, std::uint16_t productId) {
-    return vendorId == ControllerFamily.vendorId &&
-           (productId & 0xFF00) == ControllerFamily.productId;
-}
+// Both tables and the family pair as one value.
+struct ControllerIds {
+    std::optional<IdPair> family;  // the first pair of both tables; nothing: no family rule
+    std::vector<IdPair> data;      // the data table's further pairs, in table order
+    std::vector<IdPair> command;   // the command table's further pairs, in table order
+
+    bool inFamily(std::uint16_t vendorId, std::uint16_t productId) const;
+    // One of the table's pairs exactly (the family pair counts as the first of both).
+    bool inDataTable(std::uint16_t vendorId, std::uint16_t productId) const;
+    bool inCommandTable(std::uint16_t vendorId, std::uint16_t productId) const;
+    friend bool operator==(const ControllerIds&, const ControllerIds&) = default;
+};
+
+// The tables above.
+const ControllerIds& builtInControllerIds();
+// The tables in force: the built-in ones until setControllerIds. Set once at start, before
+// any interface is looked at; read on the main thread.
+const ControllerIds& controllerIds();
+void setControllerIds(ControllerIds ids);
+
+// A controller file that cannot be read or understood; what() names the file and, for a
+// broken line, its number.
+class ControllerIdsError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A controller file's text: "KIND VVVV:PPPP" a line, KIND "family" (at most once, product
+// ending in 00), "data" or "command"; "#" starts a comment, blank lines are skipped.
+// `fileName` is only for the messages. Throws ControllerIdsError.
+ControllerIds parseControllerIds(std::string_view text, const std::string& fileName);
+ControllerIds loadControllerIds(const std::filesystem::path& file);
+
+// The udev rule that gives the operator at the seat and the group "touchcal" access to the
+// hidraw nodes of every interface the tables accept.
+std::string udevRule(const ControllerIds& ids);
 
 }  // namespace tc::device

@@ -50,10 +50,10 @@ bool ControllerLink::IsFeatureInterface(HidDevice* device) {
         sendFeatureReport(device, featureReport(Command::TestMode, 0));
         return true;
     };
-    for (const IdPair& p : FeatureInterfaceIds)
-        if (device->VendorID() == p.vendorId && device->ProductID() == p.productId && qualifies())
-            return true;
-    return inFamily(device->VendorID(), device->ProductID()) && qualifies();
+    const ControllerIds& ids = controllerIds();
+    return (ids.inCommandTable(device->VendorID(), device->ProductID()) ||
+            ids.inFamily(device->VendorID(), device->ProductID())) &&
+           qualifies();
 }
 
 bool ControllerLink::IsDataInterface(HidDevice* device) {
@@ -66,10 +66,10 @@ bool ControllerLink::IsDataInterface(HidDevice* device) {
             return c.inputReportByteLength == DataInputReportLength;
         });
     };
-    for (const IdPair& p : DataInterfaceIds)
-        if (device->VendorID() == p.vendorId && device->ProductID() == p.productId && qualifies())
-            return true;
-    return inFamily(device->VendorID(), device->ProductID()) && qualifies();
+    const ControllerIds& ids = controllerIds();
+    return (ids.inDataTable(device->VendorID(), device->ProductID()) ||
+            ids.inFamily(device->VendorID(), device->ProductID())) &&
+           qualifies();
 }
 
 bool ControllerLink::HidCtrlEnumerate(HidDevice& device, int index) {
