@@ -5,7 +5,9 @@ RUN_DIR ?= $(BUILD)/run
 
 DEB_PACKAGES := cmake g++ make pkg-config qt6-base-dev libxkbcommon-dev libgl-dev \
                 libgtest-dev libgmock-dev libbenchmark-dev libudev-dev xvfb xauth \
-                fonts-dejavu-core
+                fonts-dejavu-core mandoc desktop-file-utils
+# What `make package-check` needs beyond that: lintian, and systemd for systemd-analyze.
+PACKAGE_PACKAGES := lintian systemd
 # What the fuzzing build needs beyond the ordinary build: clang and its libFuzzer runtime.
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
@@ -70,6 +72,27 @@ fuzz: fuzz-deps
 	  -DTOUCHCAL_FUZZ=ON -DTOUCHCAL_TESTS=OFF -DTOUCHCAL_BENCHMARKS=OFF
 	cmake --build $(BUILD)-fuzz -j$(JOBS) --target fuzz_targets
 	FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh $(BUILD)-fuzz
+
+.PHONY: install package package-deps package-check
+
+# `make install [DESTDIR=...] [PREFIX=...]`: the program and its files (docs/install.md).
+install: configure
+	@cmake -S . -B $(BUILD) >/dev/null  # a build folder from before the install rules learns them
+	cmake --build $(BUILD) -j$(JOBS) --target install-files
+	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+
+# The Debian package, in $(BUILD)/package/.
+package: configure
+	@cmake -S . -B $(BUILD) >/dev/null
+	cmake --build $(BUILD) -j$(JOBS) --target install-files
+	cd $(BUILD) && cpack -B $(CURDIR)/$(BUILD)/package
+
+package-deps: deps
+	@$(MAKE) --no-print-directory deps DEB_PACKAGES="$(PACKAGE_PACKAGES)"
+
+# lintian, desktop entry, manual pages and the unit's checks on the package, with its figures.
+package-check: package package-deps
+	packaging/check.sh $$(ls -t $(BUILD)/package/touchcal_*.deb | head -n 1)
 
 bench: build
 	bench/startup.sh $(BUILD)

@@ -5,19 +5,28 @@
 namespace tc::app {
 
 std::string usageText() {
-    return "usage: touchcal [--headless] [--workdir DIR] [--port N] [--simulate]\n"
-           "                [--scenario FILE] [--serial-device PATH] [--help] [--version]\n"
+    return "usage: touchcal [--headless] [--workdir DIR] [--port N] [--listen ADDRESS]\n"
+           "                [--simulate] [--scenario FILE] [--serial-device PATH]\n"
+           "                [--controllers FILE] [--print-udev-rule] [--help] [--version]\n"
 
            "  --headless      run without a window; what the window would show goes to\n"
            "                  standard error\n"
            "  --workdir DIR   read and write Start_Up.ini, save/ and qrcode.txt in DIR\n"
            "  --port N        station port (default 10000)\n"
+           "  --listen ADDRESS\n"
+           "                  the station's listen address, IPv4 or IPv6 (default: every\n"
+           "                  IPv4 address)\n"
            "  --simulate      run on the built-in virtual controller and label printer\n"
            "  --scenario FILE the virtual controller's scenario (see docs/simulator.md);\n"
            "                  implies --simulate\n"
            "  --serial-device PATH\n"
            "                  the label printer's serial port by path (for example\n"
            "                  /dev/ttyUSB0), instead of the settings' port number\n"
+           "  --controllers FILE\n"
+           "                  the controller identifiers (see docs/hid.md); default\n"
+           "                  /etc/touchcal/controllers.conf when present, else built in\n"
+           "  --print-udev-rule\n"
+           "                  print the udev access rule for the identifiers in force\n"
            "  --help          this text\n"
            "  --version       the program's version\n";
 }
@@ -48,6 +57,18 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
             auto v = value();
             if (!v || v->empty()) return {std::nullopt, "--serial-device needs a path"};
             o.serialDevice = *v;
+        } else if (a == "--listen") {
+            auto v = value();
+            if (!v) return {std::nullopt, "--listen needs an address"};
+            o.listen = platform::net::ListenAddress::parse(*v);
+            if (!o.listen)
+                return {std::nullopt, "--listen needs an IPv4 or IPv6 address, not '" + *v + "'"};
+        } else if (a == "--controllers") {
+            auto v = value();
+            if (!v || v->empty()) return {std::nullopt, "--controllers needs a file"};
+            o.controllers = *v;
+        } else if (a == "--print-udev-rule") {
+            o.printUdevRule = true;
         } else if (a == "--workdir") {
             auto v = value();
             if (!v || v->empty()) return {std::nullopt, "--workdir needs a folder"};

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/net/Socket.h"
+
 namespace tc::app {
 
 struct Options {
@@ -16,6 +18,12 @@ struct Options {
     std::string scenario;   // the virtual controller's scenario file (implies simulate)
 
     std::string serialDevice;  // the label printer's port by path, instead of its number
+    // The station's listen address; nothing: every IPv4 address.
+    std::optional<platform::net::ListenAddress> listen;
+    // The controller file; empty: the system's (kSystemControllerFile) when it is there,
+    // else the built-in identifiers.
+    std::string controllers;
+    bool printUdevRule = false;
     bool help = false;
     bool version = false;
 };
@@ -24,6 +32,8 @@ struct ParseResult {
     std::optional<Options> options;  // nothing when the command line is not usable
     std::string error;               // why not
 };
+
+inline constexpr const char* kSystemControllerFile = "/etc/touchcal/controllers.conf";
 
 ParseResult parseCommandLine(const std::vector<std::string>& args);
 std::string usageText();

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/ServiceNotify.h"
+
 namespace tc::app {
 
 namespace {
@@ -92,8 +94,31 @@ std::string loggableLine(std::string_view text) {
     return out;
 }
 
-HeadlessLog::HeadlessLog(ui::Form& form, platform::EventLoop& loop, std::ostream& out)
-    : loop_(loop), out_(out) {
+LogStyle standardErrorStyle() {
+    return platform::standardErrorIsJournal() ? LogStyle::Journal : LogStyle::Plain;
+}
+
+namespace {
+
+void finishLine(std::ostream& out) {
+    out.flush();
+    // A line that could not be written (a full disk, a reader gone) is lost; the next one
+    // is tried again rather than the stream staying failed for good.
+    if (!out) out.clear();
+}
+
+}  // namespace
+
+void writeProgramLine(std::ostream& out, LogStyle style, LogPriority priority,
+                      const std::string& text) {
+    if (style == LogStyle::Journal) out << '<' << int(priority) << '>';
+    out << "touchcal: " << loggableLine(text) << '\n';
+    finishLine(out);
+}
+
+HeadlessLog::HeadlessLog(ui::Form& form, platform::EventLoop& loop, std::ostream& out,
+                         LogStyle style)
+    : loop_(loop), out_(out), style_(style) {
     std::vector<std::string> names(std::begin(kIndicators), std::end(kIndicators));
     names.push_back("Memo1");
     names.push_back("CoolTrayIcon1");
@@ -109,16 +134,17 @@ HeadlessLog::~HeadlessLog() {
     for (auto* c : watched_) c->removeObserver(this);
 }
 
-void HeadlessLog::line(const std::string& text) {
-    out_ << platform::formatTimeStamp(loop_.now()) << ' ' << loggableLine(text) << '\n';
-    out_.flush();
-    // A line that could not be written (a full disk, a reader gone) is lost; the next one
-    // is tried again rather than the stream staying failed for good.
-    if (!out_) out_.clear();
+void HeadlessLog::line(const std::string& text, LogPriority priority) {
+    if (style_ == LogStyle::Journal)
+        out_ << '<' << int(priority) << '>';
+    else
+        out_ << platform::formatTimeStamp(loop_.now()) << ' ';
+    out_ << loggableLine(text) << '\n';
+    finishLine(out_);
 }
 
 void HeadlessLog::error(const std::string& text) {
-    line("error: " + text);
+    line("error: " + text, LogPriority::Error);
 }
 
 void HeadlessLog::changed(ui::Control& c, ui::Change what) {

@@ -17,8 +17,11 @@
 #include "app/HeadlessLog.h"
 #include "app/MainWindowLayout.h"
 #include "app/Unit1.h"
+#include "device/ControllerIds.h"
 #include "platform/Files.h"
 #include "platform/InstanceLock.h"
+#include "platform/ServiceNotify.h"
+#include "platform/StateDir.h"
 #include "platform/UniqueFd.h"
 #include "platform/Version.h"
 #include "platform/hid/Hidraw.h"
@@ -88,15 +91,97 @@ bool displayPresent() {
     return (x && *x) || (w && *w);
 }
 
-app::AppPaths resolvePaths(const app::Options& o) {
-    if (!o.workdir.empty()) {
-        std::filesystem::create_directories(o.workdir);
-        std::filesystem::current_path(o.workdir);
-        const auto dir = std::filesystem::current_path();
-        return {dir, dir};
-    }
-    return {std::filesystem::current_path(), platform::programDirectory()};
+// Where this run's files are, and what start-up says about it (nothing, mostly).
+struct RunPaths {
+    app::AppPaths paths;
+    std::string note;
+};
+
+// The work folder serves as the current directory and the program's folder.
+app::AppPaths enterWorkFolder(const std::filesystem::path& folder) {
+    std::filesystem::create_directories(folder);
+    std::filesystem::current_path(folder);
+    const auto dir = std::filesystem::current_path();
+    return {dir, dir};
 }
+
+// --workdir when given; else the current directory and the program's folder, as a copy run
+// from a folder of its own has them; else, for an installed copy whose folder it may not
+// write, the user's state folder.
+RunPaths resolvePaths(const app::Options& o) {
+    if (!o.workdir.empty()) return {enterWorkFolder(o.workdir), {}};
+    const auto programDir = platform::programDirectory();
+    if (platform::folderWritable(programDir))
+        return {{std::filesystem::current_path(), programDir}, {}};
+    RunPaths r{enterWorkFolder(platform::userStateFolder("touchcal")), {}};
+    r.note = "work folder " + r.paths.programDir.string() + " (the program's folder " +
+             programDir.string() + " is not writable)";
+    return r;
+}
+
+const char* const kLampNames[] = {"grey", "red", "green"};
+
+// What the service manager shows for the running program: where the station port listens,
+// the lamp and the last station command's result, sent again whenever one changes.
+class ServiceStatus : private ui::Observer {
+public:
+    ServiceStatus(platform::ServiceNotifier& notifier, app::TForm1& form)
+        : notifier_(notifier), form_(form) {
+        form_.CoolTrayIcon1.addObserver(this);
+    }
+    ~ServiceStatus() override { form_.CoolTrayIcon1.removeObserver(this); }
+    ServiceStatus(const ServiceStatus&) = delete;
+    ServiceStatus& operator=(const ServiceStatus&) = delete;
+
+    // READY=1 once the station port listens; a start-up whose port failed stays not ready,
+    // so the service manager's start time-out ends it.
+    void startUpFinished() {
+        if (ready_) return;
+        if (!form_.ServerSocket1.Active()) {
+            notifier_.status("station port " +
+                             form_.ServerSocket1.listenAddress().withPort(
+                                 std::uint16_t(form_.ServerSocket1.Port())) +
+                             " is not listening");
+            return;
+        }
+        ready_ = true;
+        notifier_.ready(text());
+    }
+    void stationResult(const std::string& result) {
+        stationResult_ = app::loggableLine(result);
+        if (ready_) notifier_.status(text());
+    }
+
+private:
+    void changed(ui::Control&, ui::Change) override {
+        if (ready_) notifier_.status(text());
+    }
+    std::string text() const {
+        const int i = form_.CoolTrayIcon1.index();
+        return "station " +
+               form_.ServerSocket1.listenAddress().withPort(form_.ServerSocket1.localPort()) +
+               ", lamp " + (i >= 0 && i < 3 ? kLampNames[i] : "?") + ", last station command: " +
+               (stationResult_.empty() ? std::string("none") : stationResult_);
+    }
+
+    platform::ServiceNotifier& notifier_;
+    app::TForm1& form_;
+    std::string stationResult_;
+    bool ready_ = false;
+};
+
+// The window hands the last station command's result to a sink once it has one.
+template <class Form>
+void connectStationResults(Form& form, ServiceStatus& status) {
+    if constexpr (requires { form.setStatusSink(std::function<void(const std::string&)>{}); })
+        form.setStatusSink([&status](const std::string& r) { status.stationResult(r); });
+}
+
+// What both kinds of run share: the service manager and the style of standard error.
+struct RunContext {
+    platform::ServiceNotifier& notifier;
+    app::LogStyle style;
+};
 
 // The devices of this run: real ones by default, the virtual ones with --simulate.
 struct RunDevices {
@@ -138,35 +223,46 @@ std::string failureText() {
     }
 }
 
-int runHeadless(int argc, char** argv, const app::Options& o, const sim::hid::Scenario& scenario) {
+int runHeadless(int argc, char** argv, const app::Options& o, const sim::hid::Scenario& scenario,
+                RunContext& run) {
     QCoreApplication application(argc, argv);
     qt::QtEventLoop loop;
+    const platform::TimerHandle watchdog = run.notifier.startWatchdog(loop);
     RunDevices devices = makeDevices(loop, o, scenario);
-    app::TForm1 form(loop, *devices.hid, resolvePaths(o),
-                     {0, 0, app::kClientWidth, app::kClientHeight}, devices.options);
-    app::HeadlessLog log(form.Form1, loop, std::cerr);
+    const RunPaths paths = resolvePaths(o);
+    app::TForm1 form(loop, *devices.hid, paths.paths, {0, 0, app::kClientWidth, app::kClientHeight},
+                     devices.options);
+    if (o.listen) form.ServerSocket1.setListenAddress(*o.listen);
+    app::HeadlessLog log(form.Form1, loop, std::cerr, run.style);
     loop.setErrorSink([&](const std::string& e) { log.error(e); });
+    if (!paths.note.empty()) log.line(paths.note);
+    ServiceStatus status(run.notifier, form);
+    connectStationResults(form, status);
     bool closed = false;
     auto close = [&] {
         if (closed) return;
         closed = true;
+        run.notifier.stopping();
         form.FormClose();
         loop.quit();
     };
     const platform::WatchHandle signals = closeOnSignals(loop, close);
     form.FormCreate();
     loop.dispatch([&] { form.FormShow(); });
+    status.startUpFinished();
     platform::debugOutput("touchcal: ready");
     loop.run();
     close();
     return 0;
 }
 
-int runWindow(int argc, char** argv, const app::Options& o, const sim::hid::Scenario& scenario) {
+int runWindow(int argc, char** argv, const app::Options& o, const sim::hid::Scenario& scenario,
+              RunContext& run) {
     QApplication application(argc, argv);
     application.setApplicationName("touchcal");
     try {
         qt::QtEventLoop loop;
+        const platform::TimerHandle watchdog = run.notifier.startWatchdog(loop);
         app::HostInfo host;
         if (auto* screen = QGuiApplication::primaryScreen()) {
             host.screenWidth = screen->geometry().width();
@@ -179,7 +275,18 @@ int runWindow(int argc, char** argv, const app::Options& o, const sim::hid::Scen
         host.outerWidth = outer.width();
         host.outerHeight = outer.height();
         RunDevices devices = makeDevices(loop, o, scenario);
-        app::TForm1 form(loop, *devices.hid, resolvePaths(o), host, devices.options);
+        const RunPaths paths = resolvePaths(o);
+        if (!paths.note.empty())
+            app::writeProgramLine(std::cerr, run.style, app::LogPriority::Info, paths.note);
+        app::TForm1 form(loop, *devices.hid, paths.paths, host, devices.options);
+        if (o.listen) form.ServerSocket1.setListenAddress(*o.listen);
+        ServiceStatus status(run.notifier, form);
+        connectStationResults(form, status);
+        // The station port starts listening when the window is first shown.
+        form.Form1.onShow = [&, shown = form.Form1.onShow] {
+            if (shown) shown();
+            status.startUpFinished();
+        };
 
         qt::FormWindow window(form.Form1, loop);
         // A signal can come while an error box of FormCreate waits, before the loop runs:
@@ -188,13 +295,14 @@ int runWindow(int argc, char** argv, const app::Options& o, const sim::hid::Scen
         bool ending = false;
         loop.setErrorSink([&](const std::string& e) {
             if (ending)
-                std::cerr << "touchcal: " << e << '\n';
+                app::writeProgramLine(std::cerr, run.style, app::LogPriority::Error, e);
             else
                 window.showError(e);
         });
         const platform::WatchHandle signals = closeOnSignals(loop, [&] {
             if (ending) return;
             ending = true;
+            run.notifier.stopping();
             if (auto* box = QApplication::activeModalWidget()) box->close();
             window.close();
         });
@@ -203,13 +311,30 @@ int runWindow(int argc, char** argv, const app::Options& o, const sim::hid::Scen
         window.show();
         platform::debugOutput("touchcal: ready");
         loop.run();
+        run.notifier.stopping();
     } catch (...) {
         // Start-up failed: the operator sees why in the error box (a signal closes it too).
         const std::string text = failureText();
-        std::cerr << "touchcal: " << text << '\n';
+        app::writeProgramLine(std::cerr, run.style, app::LogPriority::Error, text);
         qt::showErrorBox(nullptr, text, signalPipe.first.get());
     }
     return 0;
+}
+
+// The controller identifiers of this run: the file given, else the system's file when it
+// is there, else the built-in tables. Nothing when a file cannot be used (said on `err`).
+bool chooseControllerIds(const app::Options& o, app::LogStyle style) {
+    std::string file = o.controllers;
+    if (file.empty() && std::filesystem::exists(app::kSystemControllerFile))
+        file = app::kSystemControllerFile;
+    if (file.empty()) return true;
+    try {
+        device::setControllerIds(device::loadControllerIds(file));
+        return true;
+    } catch (const device::ControllerIdsError& e) {
+        app::writeProgramLine(std::cerr, style, app::LogPriority::Error, e.what());
+        return false;
+    }
 }
 
 }  // namespace
@@ -223,6 +348,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const app::Options& o = *parsed.options;
+    const app::LogStyle style = app::standardErrorStyle();
     if (o.help) {
         std::cout << app::usageText();
         return 0;
@@ -233,6 +359,14 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // A controller file that cannot be read or understood stops the start, as a bad option
+    // does: the program would otherwise look for the wrong controller.
+    if (!chooseControllerIds(o, style)) return 2;
+    if (o.printUdevRule) {
+        std::cout << device::udevRule(device::controllerIds());
+        return 0;
+    }
+
     // The virtual controller's unit is part of the command line: one that cannot be read
     // or understood is refused as a bad option is, before anything starts.
     sim::hid::Scenario scenario = sim::hid::defaultScenario();
@@ -240,7 +374,7 @@ int main(int argc, char** argv) {
         try {
             scenario = sim::hid::loadScenario(o.scenario);
         } catch (const sim::hid::ScenarioError& e) {
-            std::cerr << "touchcal: " << e.what() << '\n';
+            app::writeProgramLine(std::cerr, style, app::LogPriority::Error, e.what());
             return 2;
         }
     }
@@ -250,18 +384,23 @@ int main(int argc, char** argv) {
     static platform::InstanceLock lock("RodudOvevezadizeRA");
     if (lock.state() == platform::InstanceLock::State::HeldByAnotherCopy) return 0;
     if (lock.state() == platform::InstanceLock::State::Unavailable)
-        std::cerr << "touchcal: cannot take the single-instance lock " << lock.path().string()
-                  << ": " << lock.failure() << "; starting anyway\n";
+        app::writeProgramLine(std::cerr, style, app::LogPriority::Warning,
+                              "cannot take the single-instance lock " + lock.path().string() +
+                                  ": " + lock.failure() + "; starting anyway");
 
+    // Without NOTIFY_SOCKET it tells nobody.
+    platform::ServiceNotifier notifier(platform::serviceEnvironment());
+    RunContext run{notifier, style};
     try {
-        if (o.headless) return runHeadless(argc, argv, o, scenario);
+        if (o.headless) return runHeadless(argc, argv, o, scenario, run);
         if (!displayPresent()) {
-            std::cerr << "touchcal: no display found, running headless\n";
-            return runHeadless(argc, argv, o, scenario);
+            app::writeProgramLine(std::cerr, style, app::LogPriority::Info,
+                                  "no display found, running headless");
+            return runHeadless(argc, argv, o, scenario, run);
         }
-        return runWindow(argc, argv, o, scenario);
+        return runWindow(argc, argv, o, scenario, run);
     } catch (...) {
-        std::cerr << "touchcal: " << failureText() << '\n';
+        app::writeProgramLine(std::cerr, style, app::LogPriority::Error, failureText());
     }
     return 0;
 }

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,17 +17,37 @@
 
 namespace tc::testing {
 
+// How a child starts beyond its arguments and environment.
+struct Launch {
+    // The program starts with SIGTERM and SIGINT blocked, so one sent at once is still
+    // pending when its own code first runs.
+    bool endingSignalsBlocked = false;
+    // JOURNAL_STREAM names the program's output pipe, as the journal's stream would be.
+    bool journalStream = false;
+    // Run as this user and group instead (a test running as root that needs file
+    // permissions to count); 0: as we are.
+    uid_t user = 0;
+    gid_t group = 0;
+};
+
 class Process {
 public:
-    // `endingSignalsBlocked`: the program starts with SIGTERM and SIGINT blocked, so one sent
-    // at once is still pending when its own code first runs.
     Process(std::vector<std::string> args, std::vector<std::string> env,
-            bool endingSignalsBlocked = false) {
+            bool endingSignalsBlocked = false)
+        : Process(std::move(args), std::move(env), Launch{endingSignalsBlocked}) {}
+    Process(std::vector<std::string> args, std::vector<std::string> env, const Launch& launch) {
+        const bool endingSignalsBlocked = launch.endingSignalsBlocked;
         int ends[2];
         if (::pipe2(ends, O_CLOEXEC) != 0) return;
         tc::platform::UniqueFd readEnd(ends[0]);
         const tc::platform::UniqueFd writeEnd(
             ends[1]);  // the child keeps it; ours closes on return
+        if (launch.journalStream) {
+            struct stat st {};
+            ::fstat(writeEnd.get(), &st);
+            env.push_back("JOURNAL_STREAM=" + std::to_string(st.st_dev) + ":" +
+                          std::to_string(st.st_ino));
+        }
         sigset_t ending, before;
         sigemptyset(&ending);
         sigaddset(&ending, SIGTERM);
@@ -36,6 +58,9 @@ public:
         if (pid_ == 0) {
             ::dup2(writeEnd.get(), 2);
             ::dup2(writeEnd.get(), 1);
+            if (launch.user != 0 && (::setgroups(0, nullptr) != 0 || ::setgid(launch.group) != 0 ||
+                                     ::setuid(launch.user) != 0))
+                ::_exit(126);
             std::vector<char*> argv, envp;
             for (auto& a : args) argv.push_back(a.data());
             argv.push_back(nullptr);
