@@ -5,7 +5,6 @@
 # usage: packaging/check.sh PACKAGE.deb
 set -euo pipefail
 deb=$(realpath "$1")
-src=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=0
