@@ -122,6 +122,8 @@ void ServiceNotifier::watchdogPing() {
 }
 
 void ServiceNotifier::stopping() {
+    if (stopping_) return;
+    stopping_ = true;
     send("STOPPING=1");
 }
 

@@ -48,7 +48,7 @@ public:
     void status(const std::string& text);
     // "WATCHDOG=1".
     void watchdogPing();
-    // "STOPPING=1": the program has begun to end.
+    // "STOPPING=1": the program has begun to end (said once, however many ways lead there).
     void stopping();
 
     // Half of the watchdog time the manager gave, nothing without a watchdog.
@@ -67,6 +67,7 @@ private:
     std::string address_;  // sockaddr_un bytes of the manager's socket
     std::optional<Millis> watchdog_;
     std::string lastStatus_;
+    bool stopping_ = false;
     int lastError_ = 0;
 };
 

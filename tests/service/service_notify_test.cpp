@@ -84,6 +84,7 @@ TEST(ServiceNotifier, SpeaksTheDatagramProtocolAtAPathAndInTheAbstractNamespace)
         n.status("lamp red");
         n.watchdogPing();
         n.stopping();
+        n.stopping();  // a signal, then the loop's end: said once
         EXPECT_EQ(n.lastError(), 0);
         EXPECT_EQ(manager.take(),
                   (Strings{"STATUS=starting", "READY=1\nSTATUS=lamp grey station 0.0.0.0:10000",
