@@ -325,7 +325,10 @@ int runWindow(int argc, char** argv, const app::Options& o, const sim::hid::Scen
 // is there, else the built-in tables. Nothing when a file cannot be used (said on `err`).
 bool chooseControllerIds(const app::Options& o, app::LogStyle style) {
     std::string file = o.controllers;
-    if (file.empty() && std::filesystem::exists(app::kSystemControllerFile))
+    // One that is there but cannot be looked at is tried, so that its reason is said.
+    std::error_code ec;
+    if (file.empty() && std::filesystem::status(app::kSystemControllerFile, ec).type() !=
+                            std::filesystem::file_type::not_found)
         file = app::kSystemControllerFile;
     if (file.empty()) return true;
     try {
