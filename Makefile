@@ -5,7 +5,7 @@ RUN_DIR ?= $(BUILD)/run
 
 DEB_PACKAGES := cmake g++ make pkg-config qt6-base-dev libxkbcommon-dev libgl-dev \
                 libgtest-dev libgmock-dev libbenchmark-dev libudev-dev xvfb xauth \
-                fonts-dejavu-core mandoc desktop-file-utils
+                fonts-dejavu-core mandoc desktop-file-utils dpkg-dev file
 # What `make package-check` needs beyond that: lintian, and systemd for systemd-analyze.
 PACKAGE_PACKAGES := lintian systemd
 # What the fuzzing build needs beyond the ordinary build: clang and its libFuzzer runtime.
