@@ -31,7 +31,10 @@ void HidReadThread::start(std::size_t length, platform::Millis slice, platform::
 
 void HidReadThread::run(std::size_t length, platform::Millis slice, platform::Millis delay,
                         const Deliver& deliver, const platform::Task& onUnplug) {
-    std::vector<std::uint8_t> buffer(length);
+    // The reports read for one hand-over: the one that ended the wait, and those the
+    // interface had queued behind it.
+    std::vector<std::vector<std::uint8_t>> batch(MaxBatch, std::vector<std::uint8_t>(length));
+    std::vector<std::size_t> sizes(MaxBatch);
     auto waitUnlessStopped = [this](platform::Millis d) {
         std::unique_lock l(m_);
         cv_.wait_for(l, d, [&] { return state_ != State::Reading; });
@@ -42,22 +45,38 @@ void HidReadThread::run(std::size_t length, platform::Millis slice, platform::Mi
     };
     if (delay.count() > 0) waitUnlessStopped(delay);
     while (reading()) {
-        std::fill(buffer.begin(), buffer.end(), 0);
-        const ReadResult res = connection_.read(buffer, slice);
-        switch (res.status) {
-            case ReadResult::Status::Data: {
-                // A report that has been read is handed over even when a stop came
-                // meanwhile: the join runs it while it waits, so nothing read is lost.
-                if (res.size == 0) break;  // a read of nothing delivers nothing
-                {
-                    std::lock_guard l(m_);
-                    ++handOvers_;
-                }
-                cv_.notify_all();
-                const std::span<const std::uint8_t> report(buffer.data(), res.size);
-                scope_.invokeAndWait([&deliver, report] { deliver(report); });
-                break;
+        std::size_t taken = 0;
+        ReadResult res;
+        for (;;) {
+            std::vector<std::uint8_t>& buffer = batch[taken];
+            std::fill(buffer.begin(), buffer.end(), 0);
+            // The first read waits; the rest take only what is there already.
+            res = connection_.read(buffer, taken == 0 ? slice : platform::Millis(0));
+            if (res.status != ReadResult::Status::Data) break;
+            if (res.size == 0) break;  // a read of nothing delivers nothing
+            sizes[taken] = res.size;
+            if (++taken == MaxBatch) break;
+        }
+        if (taken > 0) {
+            // Reports that have been read are handed over even when a stop came
+            // meanwhile: the join runs them while it waits, so nothing read is lost. One
+            // hand-over carries them all, so a message pass of the main thread receives
+            // everything that had arrived by then, not one report of it.
+            {
+                std::lock_guard l(m_);
+                ++handOvers_;
             }
+            cv_.notify_all();
+            scope_.invokeAndWait([&] {
+                for (std::size_t i = 0; i < taken; ++i)
+                    deliver(std::span<const std::uint8_t>(batch[i].data(), sizes[i]));
+            });
+            if (res.status == ReadResult::Status::Data ||
+                res.status == ReadResult::Status::Timeout)
+                continue;
+        }
+        switch (res.status) {
+            case ReadResult::Status::Data:
             case ReadResult::Status::Timeout:
                 break;
             case ReadResult::Status::Unplugged:

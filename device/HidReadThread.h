@@ -30,6 +30,8 @@ public:
     };
     // Runs on the main thread, once per report (report ID first).
     using Deliver = std::function<void(std::span<const std::uint8_t>)>;
+    // The most reports one hand-over carries: what a hidraw node queues.
+    static constexpr std::size_t MaxBatch = 64;
 
     HidReadThread(platform::EventLoop& loop, const platform::PostScope& scope,
                   platform::hid::HidConnection& connection);

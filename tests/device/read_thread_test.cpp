@@ -78,6 +78,24 @@ TEST(HidReadThread, ReportsReachTheMainThreadInArrivalOrderOneAtATime) {
     EXPECT_FALSE(r.overlapped);
 }
 
+// While the main thread is busy (a command sleeping between its steps), reports pile up in
+// the node. The next message pass gets all of them, not one: a raw block queued behind a
+// stream of samples must not wait for a pass per sample.
+TEST(HidReadThread, ReportsQueuedMeanwhileComeInOneHandOver) {
+    Rig r;
+    r.backend.send({0x22, 0});
+    // Read, and waiting in its hand-over.
+    ASSERT_TRUE(tc::testing::eventually([&] { return r.loop.queuedWork() > 0; }));
+    for (std::uint8_t i = 1; i <= 20; ++i) r.backend.send({0x22, i});
+    r.loop.runQueuedWork();
+    ASSERT_EQ(r.got.size(), 1u);
+    ASSERT_TRUE(tc::testing::eventually([&] { return r.loop.queuedWork() > 0; }));
+    r.loop.runQueuedWork();
+    ASSERT_EQ(r.got.size(), 21u);
+    EXPECT_EQ(r.got[20][2], 20);
+    EXPECT_FALSE(r.overlapped);
+}
+
 TEST(HidReadThread, CheckInRunsTheHandOverItFindsQueuedAndDoesNotDeadlock) {
     Rig r;
     r.backend.send({0x22, 1});

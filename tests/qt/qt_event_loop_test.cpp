@@ -81,6 +81,56 @@ TEST_F(QtLoop, TimersFollowTheEnabledRules) {
     EXPECT_EQ(ticks, stopped);
 }
 
+// A command sequence sleeps and then lets everything pending run once: timers that fell
+// due while it slept, posted work and the hand-over a thread queued meanwhile all run in
+// that one pass, however many kinds of event are waiting.
+TEST_F(QtLoop, OneMessagePassRunsEveryTimerThatFellDueAndAllQueuedWork) {
+    // As a station command runs it: inside the handler of a descriptor, and inside posted work.
+    for (int nesting = 0; nesting < 3; ++nesting) {
+        SCOPED_TRACE(nesting);
+        auto body = [&] {
+            int fired = 0, posted = 0;
+            std::vector<platform::TimerHandle> shots;
+            for (int i = 0; i < 4; ++i) shots.push_back(loop.after(5ms, [&] { ++fired; }));
+            loop.post([&] { ++posted; });
+            std::atomic<bool> handedOver{false};
+            std::thread worker([&] { loop.invokeAndWait([&] { handedOver = true; }); });
+            while (loop.queuedWork() < 2) std::this_thread::yield();
+            loop.sleep(50ms);
+            loop.processMessages();
+            EXPECT_EQ(fired, 4);
+            EXPECT_EQ(posted, 1);
+            EXPECT_TRUE(handedOver);
+            worker.join();
+        };
+        if (nesting == 0) {
+            body();
+            continue;
+        }
+        bool ran = false;
+        int fds[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        platform::UniqueFd a(fds[0]), b(fds[1]);
+        platform::WatchHandle watch;
+        if (nesting == 1) {
+            watch = loop.watch(a.get(), platform::FdEvent::Read, [&](platform::FdEvent) {
+                char c;
+                if (::read(a.get(), &c, 1) == 1 && !ran) {
+                    ran = true;
+                    body();
+                }
+            });
+            ASSERT_EQ(::write(b.get(), "x", 1), 1);
+        } else {
+            loop.post([&] {
+                ran = true;
+                body();
+            });
+        }
+        EXPECT_TRUE(runUntil(loop, [&] { return ran; }));
+    }
+}
+
 TEST_F(QtLoop, HandOversFromAThreadRunOnTheMainThreadInOrder) {
     std::vector<int> seen;
     std::atomic<bool> done{false};
