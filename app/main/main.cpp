@@ -235,6 +235,7 @@ int runHeadless(int argc, char** argv, const app::Options& o, const sim::hid::Sc
     if (o.listen) form.ServerSocket1.setListenAddress(*o.listen);
     app::HeadlessLog log(form.Form1, loop, std::cerr, run.style);
     loop.setErrorSink([&](const std::string& e) { log.error(e); });
+    loop.setMessageSink([&](const std::string& m) { log.line("message: " + m); });
     if (!paths.note.empty()) log.line(paths.note);
     ServiceStatus status(run.notifier, form);
     connectStationResults(form, status);
@@ -289,6 +290,9 @@ int runWindow(int argc, char** argv, const app::Options& o, const sim::hid::Scen
         };
 
         qt::FormWindow window(form.Form1, loop);
+        // The draw-test canvas: hidden until "Draw", never the end of the program.
+        qt::FormWindow canvas(form.Form2.Form2, loop);
+        loop.setMessageSink([&](const std::string& m) { window.showMessage(m); });
         // A signal can come while an error box of FormCreate waits, before the loop runs:
         // the box goes, the window closes (FormClose runs) and the start ends there. Errors
         // after that are written out, as nobody is left to close a box.
