@@ -113,8 +113,9 @@ public:
 
     // The station's commands; Timer5 completes "ReadyToAcquire".
     void Timer5Timer();
-    // Where the result of each station command is told (the service manager's status).
-    void setStationStatusSink(std::function<void(const std::string&)> sink) {
+    // Where the outcome of each station command is told, as "Command: WORD" (the service
+    // manager's status line).
+    void setStatusSink(std::function<void(const std::string&)> sink) {
         stationStatus_ = std::move(sink);
     }
 
@@ -270,6 +271,7 @@ private:
     label::LabelJob labelJob_;
     platform::CommPort* labelPort_ = &CommDevice1;
     std::function<void(const std::string&)> stationStatus_;
+    std::string lastStationCommand_;  // the name of the last command a station sent
 
     platform::EventLoop& loop_;
     AppPaths paths_;

@@ -23,8 +23,9 @@ void TForm1::reply(std::string_view word) {
     // The outcome words tell how the line runs; the texts the station asks for do not.
     if (!stationStatus_) return;
     const auto words = st::allReplyWords();
-    if (std::find(words.begin(), words.end(), word) != words.end())
-        stationStatus_(std::string(word));
+    if (std::find(words.begin(), words.end(), word) == words.end()) return;
+    stationStatus_(lastStationCommand_.empty() ? std::string(word)
+                                               : lastStationCommand_ + ": " + std::string(word));
 }
 
 void TForm1::normalModeIfPresent() {
@@ -33,6 +34,7 @@ void TForm1::normalModeIfPresent() {
 
 void TForm1::runStationCommand(const std::string& text) {
     const st::CommandId id = st::matchCommand(text);
+    lastStationCommand_ = id == st::CommandId::Unknown ? "?" : std::string(st::commandName(id));
     switch (id) {
         case st::CommandId::ReadyToAcquire:
             stationReadyToAcquire();

@@ -171,10 +171,8 @@ private:
 };
 
 // The window hands the last station command's result to a sink once it has one.
-template <class Form>
-void connectStationResults(Form& form, ServiceStatus& status) {
-    if constexpr (requires { form.setStatusSink(std::function<void(const std::string&)>{}); })
-        form.setStatusSink([&status](const std::string& r) { status.stationResult(r); });
+void connectStationResults(app::TForm1& form, ServiceStatus& status) {
+    form.setStatusSink([&status](const std::string& r) { status.stationResult(r); });
 }
 
 // What both kinds of run share: the service manager and the style of standard error.

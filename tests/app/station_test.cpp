@@ -207,6 +207,20 @@ TEST_F(Station, TheProtocolsEdges) {
     EXPECT_FALSE(form->Link.DataDevice());
 }
 
+// What the service manager's status line shows: each command's outcome word, not the texts
+// a station asks for.
+TEST_F(Station, EachOutcomeIsToldAsCommandAndWord) {
+    open();
+    std::vector<std::string> told;
+    form->setStatusSink([&](const std::string& s) { told.push_back(s); });
+    askFor("Ping", "OK");
+    askFor("GetModel", form->ModelName);
+    askFor("SetModel", "MODEL_NAME_NG");
+    measureUnit();
+    EXPECT_EQ(told, (std::vector<std::string>{"Ping: OK", "SetModel: MODEL_NAME_NG",
+                                              "ReadyToAcquire: READY"}));
+}
+
 TEST_F(Station, WithoutAControllerTheCommandsSaySo) {
     open();
     controller->unplug(sim::hid::Port::Data);

@@ -246,3 +246,45 @@ TEST_F(MainWindow, TheLogBoxKeepsNoMoreTextThanTheMemoHolds) {
     EXPECT_TRUE(box->toPlainText().endsWith("x49"));
     EXPECT_FALSE(box->toPlainText().contains("x45\n"));
 }
+
+// The measurement as the operator sees it: the controller's table after "Read", then the
+// ranges of a pen round after "Clear". Screenshots of both are kept to look at.
+TEST_F(MainWindow, AReadAndAPenRoundShowOnThePictureAndTheLineBoxes) {
+    using namespace std::chrono_literals;
+    const char* artefacts = std::getenv("TOUCHCAL_ARTEFACTS");
+    const std::filesystem::path folder = artefacts ? artefacts : ".";
+    std::filesystem::create_directories(folder);
+    auto* image = window->widgetFor("Image1");
+    ASSERT_NE(image, nullptr);
+    auto countTicks = [&] {
+        const QImage shot = image->grab().toImage();
+        int red = 0, blue = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x) {
+                const QColor c = shot.pixelColor(x, y);
+                red += c.red() > 200 && c.green() < 60 && c.blue() < 60;
+                blue += c.blue() > 200 && c.red() < 60 && c.green() < 60;
+            }
+        return std::pair{red, blue};
+    };
+    loop.runPending();  // the controller is found
+    form->suitempButton4Click();
+    loop.advance(1000ms);
+    QApplication::processEvents();
+    const auto [red, blue] = countTicks();
+    EXPECT_GT(red, 28 * 2 * 20);  // a minimum tick on every line in use
+    EXPECT_GT(blue, 28 * 2 * 20);
+    EXPECT_EQ(widget<QLineEdit>("RowRangeEdit0")->text().left(8).toStdString(), "Rol  0:0");
+    EXPECT_FALSE(widget<QLineEdit>("RowRangeEdit28")->isVisible());
+    EXPECT_TRUE(window->grab().save(QString::fromStdString((folder / "after-read.png").string())));
+
+    form->suitempButton1Click();
+    QApplication::processEvents();
+    EXPECT_EQ(countTicks(), std::make_pair(0, 0));
+    loop.advance(2100ms);  // one pen round
+    QApplication::processEvents();
+    const auto [red2, blue2] = countTicks();
+    EXPECT_GT(red2, 28 * 2 * 20);
+    EXPECT_GT(blue2, 28 * 2 * 20);
+    EXPECT_TRUE(window->grab().save(QString::fromStdString((folder / "after-sweep.png").string())));
+}
