@@ -20,7 +20,7 @@ SAN_ENV := ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:strict_string_checks=1 \
            TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
            QT_QPA_PLATFORM=$${QT_QPA_PLATFORM:-offscreen}
 
-.PHONY: deps fuzz-deps configure build test run bench clean format sanitize fuzz
+.PHONY: deps fuzz-deps configure build test run demo bench clean format sanitize fuzz
 
 deps:
 	@missing=$$(for p in $(DEB_PACKAGES); do dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'ok installed' || echo $$p; done); \
@@ -93,6 +93,11 @@ package-deps: deps
 # lintian, desktop entry, manual pages and the unit's checks on the package, with its figures.
 package-check: package package-deps
 	packaging/check.sh $$(ls -t $(BUILD)/package/touchcal_*.deb | head -n 1)
+
+# One whole unit on the virtual devices, driven by the station client; then its files.
+DEMO_PORT ?= 10000
+demo: build
+	tools/demo.sh $(BUILD) $(DEMO_PORT)
 
 bench: build
 	bench/startup.sh $(BUILD)
