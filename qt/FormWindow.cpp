@@ -75,7 +75,10 @@ QFont fontFor(const ui::Font& f, const ui::Font& formFont) {
     return q;
 }
 
-// Draws the image control's operations onto its bitmap.
+// Draws the image control's operations onto its bitmap. They are drawn when the widget is
+// painted, straight from the model's list and with one painter, so a picture rebuilt at
+// every sample costs one pass per screen frame rather than a painter per operation; the
+// model starts its list afresh at a fill of the whole canvas, and so does the drawing.
 // Pointer presses, moves with a button held and releases reach the model in the image's own
 // pixels, each through the program's loop so that a failing handler ends only itself.
 class ImageWidget : public QWidget {
@@ -88,20 +91,58 @@ public:
                  QImage::Format_RGB32) {
         image_.fill(Qt::white);
         setAttribute(Qt::WA_OpaquePaintEvent);
-        for (const auto& op : model.ops()) apply(op);
+        update();  // what the model holds already is drawn at the first paint
     }
     // A canvas that grows (the draw test going full screen) keeps what it shows; the new
     // area starts white, as a fresh canvas does.
     void resizeCanvas(int width, int height) {
         if (width <= 0 || height <= 0 || QSize(width, height) == image_.size()) return;
+        flush();
         QImage bigger(width, height, QImage::Format_RGB32);
         bigger.fill(Qt::white);
         QPainter(&bigger).drawImage(0, 0, image_);
         image_ = std::move(bigger);
         update();
     }
-    void apply(const ui::CanvasOp& op) {
+    // One operation has been appended to the model's list.
+    void apply() {
+        // A list that got shorter has started again at a fill of the whole canvas.
+        if (model_.ops().size() <= drawn_) drawn_ = 0;
+        if (dirty_) return;
+        dirty_ = true;
+        update();  // coalesced: repainted at screen rate, not per operation
+    }
+    ui::Image& model_;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        flush();
+        QPainter p(this);
+        p.drawImage(0, 0, image_);
+    }
+    void mousePressEvent(QMouseEvent* e) override {
+        deliver(model_.onMouseDownAt, buttonOf(e->button()), e);
+    }
+    // Without mouse tracking Qt reports moves only while a button is held, which is all a
+    // stroke needs.
+    void mouseMoveEvent(QMouseEvent* e) override {
+        deliver(model_.onMouseMoveAt, ui::MouseButton::Left, e);
+    }
+    void mouseReleaseEvent(QMouseEvent* e) override {
+        deliver(model_.onMouseUpAt, buttonOf(e->button()), e);
+        if (model_.onMouseUp) model_.onMouseUp();
+    }
+
+private:
+    void flush() {
+        dirty_ = false;
+        const auto& ops = model_.ops();
+        if (drawn_ >= ops.size()) return;
         QPainter p(&image_);
+        for (std::size_t i = drawn_; i < ops.size(); ++i) draw(p, ops[i]);
+        drawn_ = ops.size();
+    }
+    static void draw(QPainter& p, const ui::CanvasOp& op) {
         switch (op.type) {
             case ui::CanvasOp::Type::FillRect:
                 p.fillRect(op.rect.left, op.rect.top, op.rect.width, op.rect.height,
@@ -120,29 +161,7 @@ public:
                 p.drawText(op.rect.left, op.rect.top + p.fontMetrics().ascent(), text(op.text));
                 break;
         }
-        update();  // coalesced: repainted at screen rate, not per operation
     }
-    ui::Image& model_;
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.drawImage(0, 0, image_);
-    }
-    void mousePressEvent(QMouseEvent* e) override {
-        deliver(model_.onMouseDownAt, buttonOf(e->button()), e);
-    }
-    // Without mouse tracking Qt reports moves only while a button is held, which is all a
-    // stroke needs.
-    void mouseMoveEvent(QMouseEvent* e) override {
-        deliver(model_.onMouseMoveAt, ui::MouseButton::Left, e);
-    }
-    void mouseReleaseEvent(QMouseEvent* e) override {
-        deliver(model_.onMouseUpAt, buttonOf(e->button()), e);
-        if (model_.onMouseUp) model_.onMouseUp();
-    }
-
-private:
     void deliver(const std::function<void(const ui::MouseEvent&)>& handler,
                  std::optional<ui::MouseButton> button, QMouseEvent* e) {
         if (!handler || !button) return;
@@ -153,6 +172,8 @@ private:
 
     platform::EventLoop& loop_;
     QImage image_;
+    std::size_t drawn_ = 0;  // the model's operations on the bitmap already
+    bool dirty_ = false;     // a paint is asked for
 };
 
 }  // namespace
@@ -501,7 +522,7 @@ void FormWindow::updateWidget(ui::Control& c, ui::Change what) {
             }
             break;
         case ui::Change::Canvas:
-            static_cast<ImageWidget*>(w)->apply(static_cast<ui::Image&>(c).lastOp());
+            static_cast<ImageWidget*>(w)->apply();
             break;
         default:
             break;
