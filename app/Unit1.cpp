@@ -196,9 +196,7 @@ void TForm1::FormCreate() {
         Image1.penWidth = 2;
     });
     Step([this] { createRangeEdits(); });
-    Step([this] {
-        loop_.setIdleHook([this] { ProcessTestSample(); });
-    });
+    Step([this] { loop_.setIdleHook([this] { ProcessTestSample(); }); });
     Step([this] { suiEdit9.setText(platform::intToStr(AdcFullScale)); });
     Step([this] {
         resetLineRanges();
@@ -290,7 +288,6 @@ int TForm1::LinkView::edit52Index() const {
     return platform::strToInt(f_.Edit52.text());
 }
 
-
 void TForm1::FormKeyPress(char key) {
     if (key == 'c' || key == 'C') suitempButton1Click();
 }
@@ -345,6 +342,5 @@ void TForm1::SendStationReply(const std::string& text) {
     station::SendStationReply([this](const std::string& line) { Memo1.add(line); }, ServerSocket1,
                               text);
 }
-
 
 }  // namespace tc::app

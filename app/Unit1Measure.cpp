@@ -103,9 +103,8 @@ void TForm1::Timer3Timer() {
     measure::ClearImage(Image1);
     measure::DrawGrid(Image1, RowCount, ColumnCount);
     applyRangeTest(r.rangeTest);
-    showLineBoxes(
-        measure::ShowLineRanges(Image1, LineRanges, RowCount, ColumnCount, AdcFullScale),
-        /*visibility=*/true);
+    showLineBoxes(measure::ShowLineRanges(Image1, LineRanges, RowCount, ColumnCount, AdcFullScale),
+                  /*visibility=*/true);
     Timer3.setEnabled(false);
 }
 

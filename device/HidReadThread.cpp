@@ -71,8 +71,7 @@ void HidReadThread::run(std::size_t length, platform::Millis slice, platform::Mi
                 for (std::size_t i = 0; i < taken; ++i)
                     deliver(std::span<const std::uint8_t>(batch[i].data(), sizes[i]));
             });
-            if (res.status == ReadResult::Status::Data ||
-                res.status == ReadResult::Status::Timeout)
+            if (res.status == ReadResult::Status::Data || res.status == ReadResult::Status::Timeout)
                 continue;
         }
         switch (res.status) {

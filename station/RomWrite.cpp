@@ -16,8 +16,8 @@ std::vector<device::CommandReport> BuildRomTable(measure::LineRanges& r, int row
         table.push_back(device::tableEntryReport(device::Axis::Row, std::uint8_t(i), r.RowMin[i],
                                                  r.RowGain[i]));
     for (std::size_t j = 0; j < std::size_t(columns); ++j)
-        table.push_back(device::tableEntryReport(device::Axis::Column, std::uint8_t(j),
-                                                 r.ColMin[j], r.ColGain[j]));
+        table.push_back(device::tableEntryReport(device::Axis::Column, std::uint8_t(j), r.ColMin[j],
+                                                 r.ColGain[j]));
     return table;
 }
 

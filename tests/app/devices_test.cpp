@@ -78,8 +78,7 @@ TEST_F(AppFixture, AStationsTextIsShownCutAndLoggedHeadlessAsOneLine) {
     const std::string forged = "x\r\n2026-12-10 09:30:00.000 lamp: green\x1b[2J";
     const std::string text = forged + std::string(2000, 'y');
     ASSERT_EQ(::send(station.get(), text.data(), text.size(), MSG_NOSIGNAL), ssize_t(text.size()));
-    ASSERT_TRUE(loop.runUntil(
-        [&] { return hasLine(*form, "UNKNOWED_COMMAND"); }));
+    ASSERT_TRUE(loop.runUntil([&] { return hasLine(*form, "UNKNOWED_COMMAND"); }));
     const auto& lines = form->Memo1.lines();
     EXPECT_EQ(lines[lines.size() - 2],
               text.substr(0, 1024) + "\xE2\x80\xA6 (" + std::to_string(text.size()) + " bytes)");

@@ -69,9 +69,8 @@ TEST_F(Measurement, ReadAsksForTheFourBlocksAndDecodesThemOnceASecondAfterTheFir
     form->suitempButton4Click();
     // 100 ms a block, each with a message pass, then test mode.
     EXPECT_EQ(loop.monotonic().count(), 400);
-    EXPECT_EQ(commandsFrom(before),
-              (std::vector<std::pair<int, int>>{
-                  {0x8A, 0}, {0x8A, 1}, {0x8A, 2}, {0x8A, 3}, {0x84, 0}}));
+    EXPECT_EQ(commandsFrom(before), (std::vector<std::pair<int, int>>{
+                                        {0x8A, 0}, {0x8A, 1}, {0x8A, 2}, {0x8A, 3}, {0x84, 0}}));
     EXPECT_EQ(form->Label6.text(), "A10093000");  // machine letter, day, time of the click
     EXPECT_TRUE(form->Timer3.enabled());
 
@@ -223,8 +222,9 @@ TEST_F(Measurement, SaveDataWritesTheLineTextsIntoTheSaveFolder) {
     readTable();
     form->suiButton3Click();
     ASSERT_EQ(form->SerialNumber, "0001");
-    const auto file = dir / "save" /
-                      ("AAA202612100001_" + form->CustomerName + "_" + form->ModelName + "_28_28.txt");
+    const auto file =
+        dir / "save" /
+        ("AAA202612100001_" + form->CustomerName + "_" + form->ModelName + "_28_28.txt");
     const std::string content = tc::testing::readAll(file);
     ASSERT_NE(content, "<missing>") << [&] {
         std::string names;
@@ -264,7 +264,7 @@ TEST_F(Measurement, StartUpShowsResetLinesOnAnEmptyGridAndRunsTheIdlePass) {
     // A sample in test mode reaches the ranges without any button: the idle pass takes it.
     form->suiRadioGroup1.userSelect(1);
     loop.advance(300ms);
-    EXPECT_TRUE(std::any_of(form->LineRanges.RowMaxSeen.begin(),
-                            form->LineRanges.RowMaxSeen.end(), [](bool b) { return b; }));
+    EXPECT_TRUE(std::any_of(form->LineRanges.RowMaxSeen.begin(), form->LineRanges.RowMaxSeen.end(),
+                            [](bool b) { return b; }));
     EXPECT_FALSE(form->Link.SamplePending());
 }

@@ -90,8 +90,8 @@ TEST_F(Station, TwoUnitsRunThroughTheWholeCycle) {
         SCOPED_TRACE(unit);
         const std::string serial = form->SerialNumber;
         measureUnit();
-        EXPECT_EQ(form->Label6.text(), form->SettingValues[app::Slot::MechinName] +
-                                           form->Label6.text().substr(1));
+        EXPECT_EQ(form->Label6.text(),
+                  form->SettingValues[app::Slot::MechinName] + form->Label6.text().substr(1));
         EXPECT_EQ(askFor("DrawFinished", "DATA_OK"), "DATA_OK");
         // The second unit's result is its own, not swallowed by the first one's latch.
         EXPECT_EQ(askFor("WriteROM", "ROM_OK"), "ROM_OK");
@@ -113,10 +113,10 @@ TEST_F(Station, TwoUnitsRunThroughTheWholeCycle) {
         return c.rfind("PB \"!`" + serial2, 0) == 0;
     }));
     // The measurement file carries the serial before the label's advance.
-    EXPECT_TRUE(std::filesystem::exists(
-        dir / "save" /
-        ("AAA" + form->SettingValues[app::Slot::Date] + "0002_" + form->CustomerName + "_" +
-         form->ModelName + "_28_28.txt")));
+    EXPECT_TRUE(
+        std::filesystem::exists(dir / "save" /
+                                ("AAA" + form->SettingValues[app::Slot::Date] + "0002_" +
+                                 form->CustomerName + "_" + form->ModelName + "_28_28.txt")));
     EXPECT_TRUE(errors.empty());
 }
 
@@ -147,7 +147,7 @@ TEST_F(Station, FaultsOfTheVirtualDevicesGiveTheirWordsAndCodes) {
         open(sim::hid::parseScenario(c.scenario));
         measureUnit();
         for (const char* step : {"DrawFinished", "WriteROM", "WriteBarCode"}) {
-            const std::string expected = step == std::string(c.step) ? c.reply
+            const std::string expected = step == std::string(c.step)           ? c.reply
                                          : step == std::string("DrawFinished") ? "DATA_OK"
                                          : step == std::string("WriteROM")     ? "ROM_OK"
                                                                                : "BARCODE_OK";
@@ -164,8 +164,7 @@ TEST_F(Station, TheProtocolsEdges) {
         const char* command;
         const char* reply;
     };
-    const std::string serial =
-        "A" + form->SettingValues[app::Slot::Date] + form->SerialNumber;
+    const std::string serial = "A" + form->SettingValues[app::Slot::Date] + form->SerialNumber;
     for (const Exchange e : {
              Exchange{"Ping", "OK"},
              {"ping", "UNKNOWED_COMMAND"},
