@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "platform/Convert.h"
+#include "platform/Files.h"
 #include "platform/UniqueFd.h"
 
 namespace tc::label {
@@ -17,19 +18,6 @@ namespace {
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-bool writeAll(int fd, const char* p, std::size_t n) {
-    while (n) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += w;
-        n -= std::size_t(w);
-    }
-    return true;
 }
 
 }  // namespace
@@ -71,7 +59,7 @@ bool WriteProductRecord(const std::filesystem::path& file, const std::string& li
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     const std::string record = line + "\r\n";
-    if (!writeAll(fd.get(), record.data(), record.size())) return false;
+    if (!platform::writeAll(fd.get(), record.data(), record.size())) return false;
     return ::fsync(fd.get()) == 0;
 }
 

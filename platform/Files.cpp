@@ -23,19 +23,6 @@ std::string reason(int err) {
     throw FileError(err, "Cannot create file \"" + path.string() + "\". " + reason(err));
 }
 
-bool writeAll(int fd, const char* p, std::size_t n) {
-    while (n) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += w;
-        n -= std::size_t(w);
-    }
-    return true;
-}
-
 [[noreturn]] void openError(const std::filesystem::path& path, int err, const std::string& why) {
     throw FileError(err, "Cannot open file \"" + path.string() + "\". " + why);
 }
@@ -72,6 +59,19 @@ bool isTemporaryName(const std::string& name, const std::string& prefix) {
 }
 
 }  // namespace
+
+bool writeAll(int fd, const char* p, std::size_t n) {
+    while (n) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += w;
+        n -= std::size_t(w);
+    }
+    return true;
+}
 
 std::optional<std::string> readFileIfExists(const std::filesystem::path& path) {
     // Without O_NONBLOCK a FIFO would hold the open until someone writes to it.

@@ -22,6 +22,10 @@ public:
 // not a regular file (a folder, a FIFO, a device), which is refused without waiting on it.
 std::optional<std::string> readFileIfExists(const std::filesystem::path& path);
 
+// Writes all `n` bytes to `fd`, going on after short writes and interruptions. False (errno
+// set) when a write fails.
+bool writeAll(int fd, const char* p, std::size_t n);
+
 // Replace `path` with `content`: a temporary file `.<name>.<n>.tmp` in the same folder,
 // flushed to disk and renamed over the old one, so a crash leaves the old file or the new
 // one, never half of either. Throws `Cannot create file "<path>". <reason>`.
