@@ -220,6 +220,31 @@ TEST_F(Station, EachOutcomeIsToldAsCommandAndWord) {
                                               "ReadyToAcquire: READY"}));
 }
 
+// A serial number that is no number (a hand-edited settings file) cannot be advanced: the
+// error is shown, no success is replied and nothing is saved or recorded; the ROM write is
+// over all the same, so it does not take the next report for its result.
+TEST_F(Station, ASerialNumberThatIsNoNumberIsReportedNotPassedOver) {
+    open();
+    measureUnit();
+    form->SerialNumber = "12a";
+    const std::string settingsBefore = readAll(settingsPath());
+    EXPECT_EQ(askFor("DrawFinished", "DATA_OK"), "DATA_OK");
+    EXPECT_EQ(ask("WriteROM", 0, 300ms), "");
+    // Raised inside the report handler, it is shown as the HID layer shows such errors.
+    EXPECT_EQ(errors, std::vector<std::string>{
+                          "Error in HID data handler: '12a' is not a valid integer value"});
+    EXPECT_FALSE(form->RomWritePending);
+    EXPECT_TRUE(form->ReportsBlocked);
+    EXPECT_FALSE(std::filesystem::exists(dir / "qrcode.txt"));
+    loop.advance(6000ms);  // no time-out either: the result came
+    EXPECT_FALSE(logged("ROM_NG"));
+
+    errors.clear();
+    EXPECT_EQ(ask("WriteBarCode", 0, 5000ms), "");
+    EXPECT_EQ(errors, std::vector<std::string>{"'12a' is not a valid integer value"});
+    EXPECT_EQ(readAll(settingsPath()), settingsBefore);
+}
+
 TEST_F(Station, WithoutAControllerTheCommandsSaySo) {
     open();
     controller->unplug(sim::hid::Port::Data);
