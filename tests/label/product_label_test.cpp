@@ -61,7 +61,8 @@ TEST(ProductCode, WorkedExample) {
 
 TEST(ProductCode, FourUpperCaseDigitsAndAnEmptyCustomerKeepsItsSpaces) {
     const std::array<std::uint16_t, 2> min{0x0005, 0xABCD}, max{0x00AB, 0xFFFF};
-    LabelValues v = ExampleUnit{}.values();
+    const ExampleUnit unit;  // the values point into its line ranges
+    LabelValues v = unit.values();
     v.customerName = "";
     v.rowCount = 1;
     v.columnCount = 0;
@@ -116,7 +117,8 @@ TEST(LabelCommands, DefaultsAndWhereEachAnswerHoldsItsOk) {
 }
 
 TEST(LabelCommands, TheLastStepsWaitComesFromTheValues) {
-    LabelValues v = ExampleUnit{}.values();
+    const ExampleUnit unit;  // the values point into its line ranges
+    LabelValues v = unit.values();
     v.printerType = "QR";
     v.ppX = "7";
     v.ppY = "8";
