@@ -245,6 +245,15 @@ TEST_F(Station, ASerialNumberThatIsNoNumberIsReportedNotPassedOver) {
     EXPECT_EQ(readAll(settingsPath()), settingsBefore);
 }
 
+// "ReadyToAcquire" lets the messages run between its block requests: a command that comes
+// meanwhile is answered inside it, before "READY".
+TEST_F(Station, ACommandArrivingDuringTheAcquisitionRunsInsideIt) {
+    open();
+    const platform::TimerHandle ping =
+        loop.after(150ms, [&] { ASSERT_EQ(::send(link.get(), "Ping", 4, MSG_NOSIGNAL), 4); });
+    EXPECT_EQ(ask("ReadyToAcquire", 7), "OKREADY");
+}
+
 TEST_F(Station, WithoutAControllerTheCommandsSaySo) {
     open();
     controller->unplug(sim::hid::Port::Data);
