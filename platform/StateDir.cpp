@@ -14,7 +14,7 @@ bool folderWritable(const std::filesystem::path& folder) {
 
 std::filesystem::path userStateFolder(const std::string& program, const char* xdgStateHome,
                                       const char* home) {
-    // The base directory specification ignores a relative value.
+    // A relative XDG_STATE_HOME is not a usable base and is ignored, as desktops do.
     if (xdgStateHome && *xdgStateHome == '/') return std::filesystem::path(xdgStateHome) / program;
     std::filesystem::path base;
     if (home && *home) {
