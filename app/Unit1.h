@@ -26,7 +26,7 @@
 
 namespace tc::app {
 
-constexpr int kMaxLines = 30;
+constexpr int kMaxLines = measure::MaxLines;
 
 // A received text longer than this is shown cut, with its full size.
 constexpr std::size_t kShownTextLimit = 1024;
@@ -246,7 +246,6 @@ private:
     // and gives 30, written back into its slot.
     int lineCountSetting(Slot slot, const char* key);
     void createRangeEdits();
-    measure::SweepExtremes sweepExtremes();
     void applyRangeTest(const measure::RangeTestOutcome& outcome);
     void showLineTexts(const measure::LineTexts& texts);
     void showLineBoxes(const measure::LineBoxes& boxes, bool visibility);

@@ -20,12 +20,6 @@ constexpr auto ReadStep = 100ms;
 
 }  // namespace
 
-measure::SweepExtremes TForm1::sweepExtremes() {
-    auto& r = LineRanges;
-    return {r.RowMin,     r.RowMax,     r.ColMin,     r.ColMax,
-            r.RowMinSeen, r.RowMaxSeen, r.ColMinSeen, r.ColMaxSeen};
-}
-
 void TForm1::applyRangeTest(const measure::RangeTestOutcome& outcome) {
     Memo5.setFontColor(outcome.memo5Color);
     Memo5.setLines(outcome.memo5Lines);
@@ -208,7 +202,7 @@ void TForm1::suiButton4Click() {
 void TForm1::ProcessTestSample() {
     if (!Link.SamplePending() || terminating_) return;
     const auto sample = measure::decodeTestSample(Link.testDataBuffer());
-    if (sample) Sweep.ProcessTestSample(*sample, {RowCount, ColumnCount}, sweepExtremes());
+    if (sample) Sweep.ProcessTestSample(*sample, {RowCount, ColumnCount}, measure::extremesOf(LineRanges));
     if (Sweep.RedrawPending) {
         measure::RedrawLineRanges(Image1, LineRanges, RowCount, ColumnCount, AdcFullScale);
         Sweep.RedrawPending = false;
@@ -218,7 +212,7 @@ void TForm1::ProcessTestSample() {
 }
 
 void TForm1::RefineCornerLines() {
-    Sweep.RefineCornerLines(LineRanges.AdcReference, {RowCount, ColumnCount}, sweepExtremes());
+    Sweep.RefineCornerLines(LineRanges.AdcReference, {RowCount, ColumnCount}, measure::extremesOf(LineRanges));
     measure::RedrawLineRanges(Image1, LineRanges, RowCount, ColumnCount, AdcFullScale);
     showLineTexts(measure::LineRangeTexts(LineRanges, RowCount, ColumnCount));
 }

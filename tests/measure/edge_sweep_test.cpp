@@ -10,12 +10,19 @@ namespace {
 
 constexpr LineCounts kPanel{16, 12};
 
+// Every line of the record unmeasured.
+LineRanges unmeasured() {
+    LineRanges r;
+    ResetLineRanges(r, MaxLines, MaxLines);
+    return r;
+}
+
 // The trackers are 48 KB; keep them off the test's stack.
 struct Sweep {
     std::unique_ptr<EdgeSweep> sweep = std::make_unique<EdgeSweep>();
-    SweepRanges ranges;
+    LineRanges ranges = unmeasured();
     bool feed(int p, int q, std::uint16_t x, std::uint16_t y, LineCounts counts = kPanel) {
-        return sweep->ProcessTestSample({p, q, x, y}, counts, ranges.view());
+        return sweep->ProcessTestSample({p, q, x, y}, counts, extremesOf(ranges));
     }
 };
 
@@ -76,8 +83,8 @@ TEST(EdgeSweep, SamplesOutsideThePanelAreDropped) {
         EXPECT_EQ(s.sweep->RowMaxRun.Line, 0);
         EXPECT_EQ(s.sweep->ColMaxRun.Line, 0);
         EXPECT_EQ(s.sweep->Corner11.Count + s.sweep->Corner1M.Count, 0);
-        EXPECT_EQ(s.ranges.RowMin, SweepRanges().RowMin);
-        EXPECT_EQ(s.ranges.ColMax, SweepRanges().ColMax);
+        EXPECT_EQ(s.ranges.RowMin, unmeasured().RowMin);
+        EXPECT_EQ(s.ranges.ColMax, unmeasured().ColMax);
     }
 }
 
@@ -188,7 +195,7 @@ TEST(EdgeSweep, RefineSendsEachAverageToMaximumOrMinimum) {
     s.ranges.RowMaxSeen[15] = true;
     fill(s.sweep->Corner11, kSevenPairs);
     fill(s.sweep->Corner1M, {{300, 310}, {310, 320}, {320, 330}, {330, 340}, {340, 350}});
-    s.sweep->RefineCornerLines(4000, kPanel, s.ranges.view());
+    s.sweep->RefineCornerLines(4000, kPanel, extremesOf(s.ranges));
     EXPECT_EQ(s.ranges.ColMax[0], 3025);  // above 2000: maxima
     EXPECT_EQ(s.ranges.RowMax[0], 3115);
     EXPECT_EQ(s.ranges.ColMin[11], 315);  // below: minima, over CornerNM's 0
@@ -202,9 +209,9 @@ TEST(EdgeSweep, RefineSendsEachAverageToMaximumOrMinimum) {
 
 TEST(EdgeSweep, RefineWithoutLinesInUseWritesNothing) {
     Sweep s;
-    s.sweep->RefineCornerLines(4000, {0, 0}, s.ranges.view());
-    EXPECT_EQ(s.ranges.RowMin, SweepRanges().RowMin);
-    EXPECT_EQ(s.ranges.ColMin, SweepRanges().ColMin);
+    s.sweep->RefineCornerLines(4000, {0, 0}, extremesOf(s.ranges));
+    EXPECT_EQ(s.ranges.RowMin, unmeasured().RowMin);
+    EXPECT_EQ(s.ranges.ColMin, unmeasured().ColMin);
 }
 
 }  // namespace
