@@ -98,6 +98,8 @@ public:
     void ProcessTestSample();
     // The first and last lines from the corner samples, then the picture and the texts.
     void RefineCornerLines();
+    // RefineCornerLines, then the range test with its verdict in the memos; its result.
+    measure::RangeTestResult judgeLines();
     // The ROM write ("Update"), its result and the station's time-out.
     void BtWriteROMClick();
     bool RomResult(const device::RomWriteResult& result);

@@ -202,7 +202,8 @@ void TForm1::suiButton4Click() {
 void TForm1::ProcessTestSample() {
     if (!Link.SamplePending() || terminating_) return;
     const auto sample = measure::decodeTestSample(Link.testDataBuffer());
-    if (sample) Sweep.ProcessTestSample(*sample, {RowCount, ColumnCount}, measure::extremesOf(LineRanges));
+    if (sample)
+        Sweep.ProcessTestSample(*sample, {RowCount, ColumnCount}, measure::extremesOf(LineRanges));
     if (Sweep.RedrawPending) {
         measure::RedrawLineRanges(Image1, LineRanges, RowCount, ColumnCount, AdcFullScale);
         Sweep.RedrawPending = false;
@@ -211,8 +212,16 @@ void TForm1::ProcessTestSample() {
     Link.setSamplePending(false);
 }
 
+measure::RangeTestResult TForm1::judgeLines() {
+    RefineCornerLines();
+    const auto test = measure::RunRangeTest(LineRanges, RowCount, ColumnCount);
+    applyRangeTest(test);
+    return test.result;
+}
+
 void TForm1::RefineCornerLines() {
-    Sweep.RefineCornerLines(LineRanges.AdcReference, {RowCount, ColumnCount}, measure::extremesOf(LineRanges));
+    Sweep.RefineCornerLines(LineRanges.AdcReference, {RowCount, ColumnCount},
+                            measure::extremesOf(LineRanges));
     measure::RedrawLineRanges(Image1, LineRanges, RowCount, ColumnCount, AdcFullScale);
     showLineTexts(measure::LineRangeTexts(LineRanges, RowCount, ColumnCount));
 }

@@ -17,11 +17,9 @@ void TForm1::BtWriteROMClick() {
     // This write's own result is the one to take: a latch left over from the last write
     // would swallow it, and the station would hear "ROM_NG" for a table that was stored.
     RomResultSeen = false;
-    RefineCornerLines();
-    const auto test = measure::RunRangeTest(LineRanges, RowCount, ColumnCount);
-    applyRangeTest(test);
-    if (test.result != measure::RangeTestPassed) {
-        const st::ReplyOutcome outcome = st::judgementOutcome(test.result);
+    const measure::RangeTestResult judged = judgeLines();
+    if (judged != measure::RangeTestPassed) {
+        const st::ReplyOutcome outcome = st::judgementOutcome(judged);
         if (outcome.errorCode) LastErrorCode = *outcome.errorCode;
         reply(outcome.reply);
         return;

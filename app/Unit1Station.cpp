@@ -5,7 +5,6 @@
 
 #include "app/Unit1.h"
 #include "measure/Display.h"
-#include "measure/RangeTest.h"
 
 namespace tc::app {
 
@@ -124,10 +123,7 @@ void TForm1::Timer5Timer() {
 void TForm1::stationDrawFinished() {
     normalModeIfPresent();
     Memo1.add(std::string(st::LogCalculating));
-    RefineCornerLines();
-    const auto test = measure::RunRangeTest(LineRanges, RowCount, ColumnCount);
-    applyRangeTest(test);
-    const st::ReplyOutcome outcome = st::judgementOutcome(test.result);
+    const st::ReplyOutcome outcome = st::judgementOutcome(judgeLines());
     if (outcome.errorCode) LastErrorCode = *outcome.errorCode;
     reply(outcome.reply);
     measure::RedrawLineRanges(Image1, LineRanges, RowCount, ColumnCount, AdcFullScale);

@@ -57,10 +57,6 @@ struct Measurement : AppFixture {
     }
 };
 
-std::uint16_t trueMax(const sim::hid::PanelLine& l) {
-    return l.max;
-}
-
 }  // namespace
 
 TEST_F(Measurement, ReadAsksForTheFourBlocksAndDecodesThemOnceASecondAfterTheFirst) {
@@ -92,7 +88,7 @@ TEST_F(Measurement, ReadAsksForTheFourBlocksAndDecodesThemOnceASecondAfterTheFir
         SCOPED_TRACE(i);
         const auto& row = sim().scenario().rowLines[std::size_t(i)];
         EXPECT_EQ(form->LineRanges.RowMin[std::size_t(i)], t.rowMin[std::size_t(i)]);
-        EXPECT_NEAR(form->LineRanges.RowMax[std::size_t(i)], trueMax(row), 1);
+        EXPECT_NEAR(form->LineRanges.RowMax[std::size_t(i)], row.max, 1);
         EXPECT_TRUE(form->RowRangeEdits[std::size_t(i)]->visible());
         EXPECT_EQ(form->RowRangeEdits[std::size_t(i)]->text().substr(0, 4), "Rol ");
     }
